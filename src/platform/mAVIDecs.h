@@ -1,0 +1,67 @@
+// The AVI file service: open an AVI file, take its first video stream, read
+// its properties and decode single frames as packed 24-bit bitmaps.
+//
+// Contract kept by every caller:
+//  - a status of exactly 0 is success, anything else failure;
+//  - AVIStreamStart and AVIStreamLength return -1 on failure;
+//  - a null handle means none, and release functions accept it.
+// All functions run on one thread; handles are not shared across threads.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "WinTypes.h"
+
+struct AviFileObject;
+struct AviStreamObject;
+struct AviFrameReader;
+using PAVIFILE = AviFileObject*;
+using PAVISTREAM = AviStreamObject*;
+using PGETFRAME = AviFrameReader*;
+
+inline constexpr std::uint32_t OF_READ = 0x0;
+inline constexpr std::uint32_t OF_SHARE_DENY_WRITE = 0x20;
+inline constexpr DWORD streamtypeVIDEO = 0x73646976;  // 'vids'
+
+// Failure statuses (the values only need to be non-zero).
+inline constexpr HRESULT AVIERR_OK = 0;
+inline constexpr HRESULT AVIERR_FILEOPEN = -2147205009;
+inline constexpr HRESULT AVIERR_NODATA = -2147205005;
+inline constexpr HRESULT AVIERR_BADFORMAT = -2147205018;
+inline constexpr HRESULT AVIERR_BADPARAM = -2147205011;
+
+void AVIFileInit();
+void AVIFileExit();
+
+// szFile is a UTF-8 path. Only AVI files open.
+HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t uMode, const void* lpHandler);
+// Finds the lParam-th stream of the given type (only streamtypeVIDEO is served).
+HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam);
+LONG AVIStreamStart(PAVISTREAM pavi);
+LONG AVIStreamLength(PAVISTREAM pavi);
+HRESULT AVIFileInfo(PAVIFILE pfile, AVIFILEINFOA* pfi, LONG lSize);
+HRESULT AVIStreamInfo(PAVISTREAM pavi, AVISTREAMINFOA* psi, LONG lSize);
+
+// Returns null when no decoder can deliver frames of the stream in the wanted
+// format (24 bits, BI_RGB, the stream's frame size).
+PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWanted);
+// Returns a packed bitmap (40-byte header, then biSizeImage bytes of bottom-up
+// BGR rows padded to 4 bytes) owned by the reader and valid until its next
+// call, or null when frame lPos cannot be decoded.
+const void* AVIStreamGetFrame(PGETFRAME pg, LONG lPos);
+HRESULT AVIStreamGetFrameClose(PGETFRAME pg);
+ULONG AVIStreamRelease(PAVISTREAM pavi);
+ULONG AVIFileRelease(PAVIFILE pfile);
+
+// Beyond the classic service: facts about a reader for tools, tests and benchmarks.
+struct FrameReaderStats {
+    std::uint64_t requests = 0;     // AVIStreamGetFrame calls
+    std::uint64_t packetsSent = 0;  // chunks handed to the decoder
+    std::uint64_t picturesOut = 0;  // pictures the decoder delivered
+    std::uint64_t seeks = 0;        // decoder restarts at a key chunk
+    std::uint64_t conversions = 0;  // pictures converted to the packed bitmap
+};
+FrameReaderStats AVIStreamGetFrameStats(PGETFRAME pg);
+// The decoder's short name ("mpeg4", "h264"), empty for a null reader.
+std::string AVIStreamDecoderName(PGETFRAME pg);
