@@ -48,9 +48,12 @@ public:
 
 private:
     static bool FileExists(const std::string& Filename);
+    // The steps of CreateFromFile after the open; each shows its own message.
+    bool ReadFromOpenFile(int fd, const std::string& Filename);
+    bool ReadBlocks(int fd, std::int32_t infoBytes, std::int32_t pixelBytes, const std::string& Filename);
 
-    // The pixel block is shared so that a reader's buffer can be adopted
-    // without a copy; it is never written after a fill.
+    // Blocks are replaced whole by a fill, never written in place, so sharing
+    // them (copies of the object) is safe.
     std::shared_ptr<std::uint8_t[]> Bits;
     std::shared_ptr<std::uint8_t[]> BitmapInfo;
     BITMAPINFOHEADER InfoHeader;

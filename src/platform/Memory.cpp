@@ -1,1 +1,16 @@
-// placeholder
+#include "platform/Memory.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+void RtlMoveMemory(void* destination, const void* source, std::size_t length) {
+    std::memmove(destination, source, length);
+}
+
+std::int64_t PhysicalMemoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return 0;
+    return static_cast<std::int64_t>(pages) * pageSize;
+}
