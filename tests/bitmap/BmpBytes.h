@@ -36,6 +36,11 @@ inline void Append(Bytes& bytes, const void* data, std::size_t count) {
     bytes.insert(bytes.end(), begin, begin + count);
 }
 
+// The block at `data`, empty for a null address.
+inline Bytes BlockOf(const std::uint8_t* data, std::int32_t count) {
+    return data ? Bytes(data, data + count) : Bytes();
+}
+
 // A 40-byte header directly followed by the pixels.
 inline Bytes Packed(const BITMAPINFOHEADER& header, const Bytes& pixels) {
     Bytes bytes;

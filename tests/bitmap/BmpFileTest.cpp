@@ -19,10 +19,6 @@ namespace {
 
 const std::string kNotSupported = "File is not a supported bitmap format:\r\n";
 
-Bytes BlockOf(const std::uint8_t* data, std::int32_t count) {
-    return data ? Bytes(data, data + count) : Bytes();
-}
-
 // An 8-bit bitmap with a full colour table: pixels at 1078.
 Bytes PaletteFile(unsigned seed) {
     const BITMAPINFOHEADER header = Header(5, 3, 8);

@@ -10,10 +10,6 @@ using namespace bmptest;
 
 namespace {
 
-Bytes BlockOf(const std::uint8_t* data, std::int32_t count) {
-    return data ? Bytes(data, data + count) : Bytes();
-}
-
 void ExpectEmpty(const cDIBx& dib) {
     EXPECT_EQ(dib.MemUsed(), 0);
     EXPECT_EQ(dib.SizeBitmapInfo(), 0);
@@ -99,29 +95,36 @@ TEST(PackedImportState, NullAddressIsRefusedAndChangesNothing) {
     EXPECT_EQ(dib.MemUsed(), 24);
 }
 
-TEST(PackedImportState, RefusedImportOverwritesHeaderButKeepsEarlierPixels) {
+struct SecondImportCase {
+    const char* name;
+    std::int32_t width, height;
+    int bitCount;
+    bool accepted;
+};
+
+const SecondImportCase kSecondImports[] = {
+    {"AcceptedReplacesEverything", 2, 3, 32, true},
+    {"RefusedOverwritesHeaderOnly", 8, 8, 8, false},
+};
+
+class SecondImport : public testing::TestWithParam<SecondImportCase> {};
+
+TEST_P(SecondImport, LeavesTheSecondHeaderAndTheLastAcceptedPixels) {
+    const SecondImportCase& c = GetParam();
     const Bytes first = Packed(Header(4, 2, 24), Pattern(24, 3));
-    const Bytes refused = Packed(Header(8, 8, 8), Pattern(64, 4));
+    const Bytes second = Packed(Header(c.width, c.height, c.bitCount), Pattern(24, 4));
     cDIBx dib;
     ASSERT_TRUE(dib.CreateFromPackedDIBPointer(first.data()));
-    ASSERT_FALSE(dib.CreateFromPackedDIBPointer(refused.data()));
-    EXPECT_EQ(dib.BitCount(), 8);
-    EXPECT_EQ(dib.Width(), 8);
-    EXPECT_EQ(dib.MemUsed(), 24);
-    EXPECT_EQ(BlockOf(dib.PointerToBits(), 24), Bytes(first.begin() + 40, first.end()));
-    EXPECT_EQ(dib.SizeFileHeader(), 24 + 54);
+    ASSERT_EQ(dib.CreateFromPackedDIBPointer(second.data()), c.accepted);
+    EXPECT_EQ(dib.Width(), c.width);
+    EXPECT_EQ(dib.BitCount(), c.bitCount);
+    const Bytes& held = c.accepted ? second : first;
+    EXPECT_EQ(BlockOf(dib.PointerToBits(), dib.MemUsed()), Bytes(held.begin() + 40, held.end()));
+    EXPECT_EQ(BlockOf(dib.PointerToBitmapInfo(), 40), Bytes(held.begin(), held.begin() + 40));
+    EXPECT_EQ(dib.SizeFileHeader(), static_cast<std::int32_t>(held.size()) + 14);
 }
 
-TEST(PackedImportState, SecondImportLeavesOnlyTheSecondBitmap) {
-    const Bytes first = Packed(Header(4, 2, 24), Pattern(24, 5));
-    const Bytes second = Packed(Header(2, 3, 32), Pattern(24, 6));
-    cDIBx dib;
-    ASSERT_TRUE(dib.CreateFromPackedDIBPointer(first.data()));
-    ASSERT_TRUE(dib.CreateFromPackedDIBPointer(second.data()));
-    EXPECT_EQ(dib.Width(), 2);
-    EXPECT_EQ(dib.BitCount(), 32);
-    EXPECT_EQ(BlockOf(dib.PointerToBits(), dib.MemUsed()), Bytes(second.begin() + 40, second.end()));
-    EXPECT_EQ(BlockOf(dib.PointerToBitmapInfo(), 40), Bytes(second.begin(), second.begin() + 40));
-}
+INSTANTIATE_TEST_SUITE_P(Table, SecondImport, testing::ValuesIn(kSecondImports),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
