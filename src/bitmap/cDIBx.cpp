@@ -71,6 +71,7 @@ public:
             if (!file_ && errno != EEXIST) break;
         }
         created_ = static_cast<bool>(file_);
+        KeepPermissionsOf(target);
     }
     ~TempFile() {
         if (created_ && !committed_) ::unlink(path_.c_str());
@@ -84,6 +85,14 @@ public:
     }
 
 private:
+    // A replaced file keeps its permissions; a new one gets the umask's.
+    void KeepPermissionsOf(const std::string& target) {
+        struct stat status {};
+        if (created_ && ::stat(target.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+            ::fchmod(file_.Get(), status.st_mode & 07777);
+        }
+    }
+
     std::string path_;
     FileDescriptor file_;
     bool created_ = false;

@@ -237,13 +237,16 @@ TEST_F(BmpFiles, UnreadableFileIsReportedLocked) {
     ExpectRefused(dib, path, "File is locked - cannot access:\r\n" + path, MB_ICONERROR);
 }
 
-TEST_F(BmpFiles, WritingOverALongerFileLeavesNoTail) {
+TEST_F(BmpFiles, WritingOverALongerFileLeavesNoTailAndKeepsPermissions) {
     const std::string path = Write("long.bmp", Pattern(5000, 17));
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(path, mode);
     const Bytes packed = Packed(Header(4, 2, 24), Pattern(24, 18));
     cDIBx dib;
     ASSERT_TRUE(dib.CreateFromPackedDIBPointer(packed.data()));
     ASSERT_TRUE(dib.WriteToFile(path));
     EXPECT_EQ(ReadAll(path).size(), 78u);
+    EXPECT_EQ(fs::status(path).permissions(), mode);
 }
 
 TEST_F(BmpFiles, EmptyObjectWritesItsFileHeaderOnly) {
