@@ -1,0 +1,55 @@
+#include "CommonDialog.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace {
+
+// "*.avi" -> "*.[aA][vV][iI]": Qt's dialog matches patterns case-sensitively
+// on some platforms, and a file named CLIP.AVI must still be offered.
+QString AnyCasePattern(const QString& pattern) {
+    QString result;
+    for (const QChar c : pattern) {
+        if (c.isLetter() && c.toLower() != c.toUpper())
+            result += QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper());
+        else
+            result += c;
+    }
+    return result;
+}
+
+}  // namespace
+
+void CommonDialog::ShowOpen(QWidget* parent) { FileName = presenter_ ? presenter_(*this, parent) : QString(); }
+
+QString CommonDialog::FileTitle() const { return QFileInfo(FileName).fileName(); }
+
+QStringList CommonDialog::NameFilters() const {
+    const QStringList parts = Filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            patterns << AnyCasePattern(pattern.trimmed());
+        filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
+    }
+    return filters;
+}
+
+void CommonDialog::Configure(QFileDialog& dialog) const {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Any name may be typed; the clip reports a file it cannot open.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setWindowTitle(DialogTitle);
+    dialog.setNameFilters(NameFilters());
+    dialog.selectFile(FileName);
+}
+
+QString CommonDialog::AskWithFileDialog(const CommonDialog& settings, QWidget* parent) {
+    QFileDialog dialog(parent);
+    settings.Configure(dialog);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles().value(0);
+}

@@ -1,0 +1,41 @@
+// The open-file dialog as the window uses it: a file name, a filter and a
+// title to set, a modal ShowOpen, then the chosen path and its file title.
+// What actually asks the user is a replaceable presenter, so that tests answer
+// without a dialog.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+#include <QStringList>
+
+class QFileDialog;
+class QWidget;
+
+class CommonDialog {
+public:
+    // Gets the dialog's settings and returns the chosen full path, or an
+    // empty text when the user cancelled.
+    using Presenter = std::function<QString(const CommonDialog& dialog, QWidget* parent)>;
+
+    QString FileName;
+    // Pairs of shown name and pattern list, joined by '|': "Avi|*.avi".
+    QString Filter;
+    QString DialogTitle;
+
+    // Waits until the presenter returns and leaves its answer in FileName.
+    void ShowOpen(QWidget* parent);
+    // FileName without its folder.
+    QString FileTitle() const;
+    void SetPresenter(Presenter presenter) { presenter_ = std::move(presenter); }
+
+    // The Qt name filters for Filter: each pattern is matched whatever the
+    // case of its letters, and only the shown name appears in the dialog.
+    QStringList NameFilters() const;
+    // Puts the settings into a Qt file dialog (Qt's own, the same on every desktop).
+    void Configure(QFileDialog& dialog) const;
+    static QString AskWithFileDialog(const CommonDialog& settings, QWidget* parent);
+
+private:
+    Presenter presenter_ = AskWithFileDialog;
+};

@@ -1,0 +1,276 @@
+#include "frmMain.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <utility>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QUrl>
+
+#include "platform/mAVIDecs.h"
+
+namespace {
+
+constexpr int kTwipsPerInch = 1440;
+
+// Page Up and Page Down move one second of the clip.
+int PageStepFor(float framesPerSecond) {
+    if (!std::isfinite(framesPerSecond) || framesPerSecond < 1.0f) return 1;
+    return static_cast<int>(std::nearbyint(std::min(framesPerSecond, 1000.0f)));
+}
+
+// A control of the window, named as the window's code and tests know it.
+template <typename Control, typename... Args>
+Control* MakeControl(const char* name, QWidget* window, Args&&... args) {
+    auto* control = new Control(std::forward<Args>(args)..., window);
+    control->setObjectName(QLatin1String(name));
+    return control;
+}
+
+}  // namespace
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    twipsPerPixelX_ = static_cast<float>(kTwipsPerInch) / static_cast<float>(logicalDpiX());
+    twipsPerPixelY_ = static_cast<float>(kTwipsPerInch) / static_cast<float>(logicalDpiY());
+    setWindowTitle(QStringLiteral("Form1"));
+    setAcceptDrops(true);
+    CreateControls();
+    PlaceControls();
+    SetTabOrder();
+    ConnectEvents();
+    Form_Load();
+}
+
+frmMain::~frmMain() { Form_Unload(); }
+
+void frmMain::CreateControls() {
+    cmdLoad = MakeControl<QPushButton>("cmdLoad", this, QStringLiteral("Load Video"));
+    Combo1 = MakeControl<QComboBox>("Combo1", this);
+    Combo1->setEditable(false);
+    Combo1->setEnabled(false);
+    cmdStop = MakeControl<QPushButton>("cmdStop", this, QStringLiteral("||"));
+    cmdStop->setEnabled(false);
+    cmdPlay = MakeControl<QPushButton>("cmdPlay", this, QStringLiteral(">"));
+    cmdPlay->setEnabled(false);
+    cmdClear = MakeControl<QPushButton>("cmdClear", this, QStringLiteral("Clear Catch"));
+    lblMem = MakeControl<QLabel>("lblMem", this, QStringLiteral("Memory used: 0 bytes"));
+    chkCatch = MakeControl<QCheckBox>("chkCatch", this, QStringLiteral("Use Catch"));
+    chkCatch->setChecked(true);
+    CreateTimeLine();
+    picDisp = MakeControl<PictureBox>("picDisp", this);
+    // Reachable with Tab, as the tab order has it, but a click on the picture
+    // leaves the keyboard with the scroll bar.
+    picDisp->setFocusPolicy(Qt::TabFocus);
+}
+
+void frmMain::CreateTimeLine() {
+    TimeLine = MakeControl<QScrollBar>("TimeLine", this, Qt::Horizontal);
+    TimeLine->setRange(0, 0);
+    // A drag is handled once, when the thumb is released.
+    TimeLine->setTracking(false);
+    TimeLine->setFocusPolicy(Qt::StrongFocus);
+}
+
+void frmMain::PlaceControls() {
+    cmdLoad->setGeometry(TwipsRect(240, 120, 1215, 375));
+    Combo1->setGeometry(TwipsRect(1560, 120, 5415, 315));
+    cmdStop->setGeometry(TwipsRect(7080, 120, 255, 255));
+    cmdPlay->setGeometry(TwipsRect(7440, 120, 255, 255));
+    cmdClear->setGeometry(TwipsRect(240, 600, 1215, 375));
+    lblMem->setGeometry(TwipsRect(1560, 720, 5295, 255));
+    chkCatch->setGeometry(TwipsRect(240, 1080, 3135, 255));
+    TimeLine->setGeometry(TwipsRect(240, 2040, 11055, 255));
+    const QRect picture = TwipsRect(240, 2400, 5175, 3855);
+    picDisp->move(picture.topLeft());
+    picDisp->SetSize(picture.width(), picture.height());
+    resize(PixelsX(11835), PixelsY(11040));
+}
+
+void frmMain::SetTabOrder() {
+    QWidget* const chain[] = {cmdLoad, picDisp, TimeLine, Combo1, cmdStop, cmdPlay, cmdClear, chkCatch};
+    for (std::size_t i = 0; i + 1 < std::size(chain); ++i) setTabOrder(chain[i], chain[i + 1]);
+    cmdLoad->setFocus();
+}
+
+void frmMain::ConnectEvents() {
+    connect(cmdLoad, &QPushButton::clicked, this, [this] { cmdLoad_Click(); });
+    // activated comes from the user's choice only, so the index that
+    // cmdLoad_Click sets does not run Combo1_Click a second time.
+    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+    connect(cmdClear, &QPushButton::clicked, this, [this] { cmdClear_Click(); });
+    connect(TimeLine, &QScrollBar::valueChanged, this, [this] { TimeLine_Change(); });
+}
+
+void frmMain::Form_Load() { AVIFileInit(); }
+
+void frmMain::cmdLoad_Click() {
+    CDLoad.FileName.clear();
+    CDLoad.Filter = QStringLiteral("Avi|*.avi");
+    CDLoad.DialogTitle = QStringLiteral("Load AVI File");
+    CDLoad.ShowOpen(this);
+    if (CDLoad.FileName.isEmpty()) return;
+    LoadFile(CDLoad.FileName);
+}
+
+bool frmMain::LoadFile(const QString& path) {
+    ++AVICount;
+    // After a failed load the spare entry is already there and is reused.
+    AVIList.resize(static_cast<std::size_t>(AVICount));
+    auto& slot = AVIList[static_cast<std::size_t>(AVICount - 1)];
+    slot = std::make_shared<cAVI>();
+    if (!slot->LoadAVI(QFile::encodeName(path).toStdString())) {
+        slot.reset();
+        --AVICount;
+        return false;
+    }
+    Combo1->setEnabled(true);
+    cmdPlay->setEnabled(true);
+    cmdStop->setEnabled(true);
+    Combo1->addItem(QFileInfo(path).fileName());
+    Combo1->setCurrentIndex(Combo1->count() - 1);
+    Combo1_Click();
+    TimeLine->setFocus();
+    return true;
+}
+
+void frmMain::Combo1_Click() {
+    CurrentAVI = Combo1->currentIndex();
+    // Held here: a nested handler may replace entries while the bar's changes draw.
+    const std::shared_ptr<cAVI> clip = AVIList.at(static_cast<std::size_t>(CurrentAVI));
+    SetTimeLineRange(*clip);
+    SizePicDisp(*clip);
+    ShowFrame();
+    UpdateMemLabel();
+}
+
+void frmMain::SetTimeLineRange(const cAVI& clip) {
+    // The full 32-bit frame range. A clip without frames ends one below its
+    // first frame; the bar then rests on that first frame.
+    const std::int32_t first = clip.GetFirstFrame();
+    const std::int32_t last = std::max(first, clip.GetLastFrame());
+    TimeLine->setPageStep(PageStepFor(clip.GetFPS()));
+    TimeLine->setMinimum(first);
+    TimeLine->setMaximum(last);
+    TimeLine->setValue(first);
+}
+
+void frmMain::SizePicDisp(const cAVI& clip) {
+    const auto width = static_cast<float>(static_cast<double>(twipsPerPixelX_) * clip.GetWidth());
+    const auto height = static_cast<float>(static_cast<double>(twipsPerPixelY_) * clip.GetHeight());
+    picDisp->SetSize(std::max(0, PixelsX(width)), std::max(0, PixelsY(height)));
+}
+
+void frmMain::cmdClear_Click() {
+    for (std::int32_t i = 0; i < AVICount; ++i)
+        if (const auto& clip = AVIList[static_cast<std::size_t>(i)]) clip->ClearCatch();
+    UpdateMemLabel();
+}
+
+void frmMain::Form_Unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    // First, so that a running playback loop stops before it meets a closed clip.
+    IsPlaying = 0;
+    for (std::int32_t i = 0; i < AVICount; ++i) {
+        auto& clip = AVIList[static_cast<std::size_t>(i)];
+        if (clip) clip->CloseAVI();
+        clip.reset();
+    }
+    AVIFileExit();
+}
+
+void frmMain::TimeLine_Change() {
+    ShowFrame();
+    UpdateMemLabel();
+}
+
+void frmMain::ShowFrame() {
+    const std::int32_t frame = TimeLine->value();
+    if (CurrentAVI < 0 || static_cast<std::size_t>(CurrentAVI) >= AVIList.size()) return;
+    const std::shared_ptr<cAVI> clip = AVIList[static_cast<std::size_t>(CurrentAVI)];
+    if (!clip) return;  // after unloading
+    const bool useCatch = chkCatch->checkState() != Qt::Unchecked;
+    clip->DrawFrame(frame, *picDisp, useCatch);
+}
+
+void frmMain::UpdateMemLabel() {
+    std::int64_t total = 0;
+    for (std::int32_t i = 0; i < AVICount; ++i)
+        if (const auto& clip = AVIList[static_cast<std::size_t>(i)]) total += clip->GetCatchSize();
+    lblMem->setText(QStringLiteral("Memory used: ") + FormatBytes(total, 1));
+}
+
+QString frmMain::FormatBytes(std::int64_t bytes, std::int32_t places) {
+    static const char* const kUnits[] = {" bytes", " KB", " MB", " GB", " TB", " PB", " EB"};
+    double x = static_cast<double>(bytes);
+    std::size_t unit = 0;
+    // The unit is chosen before rounding: 1048535 bytes read "1024 KB".
+    while (x > 1024.0 && unit + 1 < std::size(kUnits)) {
+        x /= 1024.0;
+        ++unit;
+    }
+    const double scale = std::pow(10.0, places);
+    const double rounded = std::nearbyint(x * scale) / scale;  // the default mode rounds halves to even
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(rounded, 'f', QLocale::FloatingPointShortest) + QLatin1String(kUnits[unit]);
+}
+
+float frmMain::PicDispWidth() const { return static_cast<float>(picDisp->width()) * twipsPerPixelX_; }
+
+float frmMain::PicDispHeight() const { return static_cast<float>(picDisp->height()) * twipsPerPixelY_; }
+
+int frmMain::PixelsX(double twips) const { return static_cast<int>(std::nearbyint(twips / twipsPerPixelX_)); }
+
+int frmMain::PixelsY(double twips) const { return static_cast<int>(std::nearbyint(twips / twipsPerPixelY_)); }
+
+QRect frmMain::TwipsRect(int left, int top, int width, int height) const {
+    return {PixelsX(left), PixelsY(top), PixelsX(width), PixelsY(height)};
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !AviFilesIn(event->mimeData()->urls()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+    const QStringList files = AviFilesIn(event->mimeData()->urls());
+    if (files.isEmpty()) return;
+    event->acceptProposedAction();
+    // Loaded after the drop has finished, so that a message box about a file
+    // does not keep the dragging application waiting.
+    QMetaObject::invokeMethod(
+        this,
+        [this, files] {
+            for (const QString& file : files) LoadFile(file);
+        },
+        Qt::QueuedConnection);
+}
+
+QStringList AviFilesIn(const QList<QUrl>& urls) {
+    QStringList files;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile()) continue;
+        const QFileInfo info(url.toLocalFile());
+        if (info.suffix().compare(QLatin1String("avi"), Qt::CaseInsensitive) == 0 && !info.isDir())
+            files << info.absoluteFilePath();
+    }
+    return files;
+}

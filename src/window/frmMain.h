@@ -1,0 +1,97 @@
+// The main window: loads AVI files as clips, lists them, shows the frame the
+// scroll bar points at, and switches, empties and reports the frame caches.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include "CommonDialog.h"
+#include "PictureBox.h"
+#include "clip/cAVI.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+
+class frmMain : public QWidget {
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    // Unloads the window if it was never closed, so every clip gets closed.
+    ~frmMain() override;
+
+    // The controls, public as a form's controls are, for the program and its tests.
+    QPushButton* cmdLoad = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QPushButton* cmdPlay = nullptr;
+    QPushButton* cmdClear = nullptr;
+    QLabel* lblMem = nullptr;
+    QCheckBox* chkCatch = nullptr;
+    QScrollBar* TimeLine = nullptr;
+    PictureBox* picDisp = nullptr;
+    CommonDialog CDLoad;
+
+    void cmdLoad_Click();
+    void Combo1_Click();
+    void cmdClear_Click();
+    // Clears the playing flag, closes every clip, then ends the AVI file service.
+    // Runs once; later calls do nothing.
+    void Form_Unload();
+    void TimeLine_Change();
+
+    // Adds the file as a clip exactly as if it had been chosen in the dialog;
+    // `path` is the full path. Returns whether the clip opened.
+    bool LoadFile(const QString& path);
+
+    // "1.2 KB": the count in the largest unit it exceeds, rounded to `places`
+    // decimals (halves to even) in the user's locale.
+    static QString FormatBytes(std::int64_t bytes, std::int32_t places);
+
+    float TwipsPerPixelX() const { return twipsPerPixelX_; }
+    float TwipsPerPixelY() const { return twipsPerPixelY_; }
+    // picDisp's size in the window's unit, twips.
+    float PicDispWidth() const;
+    float PicDispHeight() const;
+    // The clips in list order; an entry is empty after a failed load (the
+    // spare entry) and after unloading.
+    const std::vector<std::shared_ptr<cAVI>>& Clips() const { return AVIList; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void Form_Load();
+    void CreateControls();
+    void CreateTimeLine();
+    void PlaceControls();
+    void SetTabOrder();
+    void ConnectEvents();
+    void ShowFrame();
+    void UpdateMemLabel();
+    void SetTimeLineRange(const cAVI& clip);
+    void SizePicDisp(const cAVI& clip);
+    int PixelsX(double twips) const;
+    int PixelsY(double twips) const;
+    QRect TwipsRect(int left, int top, int width, int height) const;
+
+    std::vector<std::shared_ptr<cAVI>> AVIList;
+    std::int32_t AVICount = 0;
+    std::int32_t CurrentAVI = 0;
+    std::int16_t IsPlaying = 0;
+
+    float twipsPerPixelX_ = 15.0f;
+    float twipsPerPixelY_ = 15.0f;
+    bool unloaded_ = false;
+};
+
+// The .avi files among dropped URLs, as local paths in their order.
+QStringList AviFilesIn(const QList<QUrl>& urls);
