@@ -58,6 +58,7 @@ public:
 
 private:
     void Release();
+    bool Usable() const;
     bool Fail(HRESULT status, const std::string& Filename);
 
     std::int32_t FrameCount = 0;

@@ -8,6 +8,7 @@
 // All functions run on one thread; handles are not shared across threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -63,5 +64,8 @@ struct FrameReaderStats {
     std::uint64_t conversions = 0;  // pictures converted to the packed bitmap
 };
 FrameReaderStats AVIStreamGetFrameStats(PGETFRAME pg);
+// Tuning of readers opened from now on: decoder threads (0: one per core) and
+// the bytes of decoded pictures a reader keeps for stepping back.
+void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes);
 // The decoder's short name ("mpeg4", "h264"), empty for a null reader.
 std::string AVIStreamDecoderName(PGETFRAME pg);

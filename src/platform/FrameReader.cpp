@@ -1,0 +1,415 @@
+#include "platform/FrameReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+// How many pictures a run that started at a key chunk may deliver before its
+// alignment must be settled. Reordering codecs settle within a few pictures.
+constexpr std::size_t kAlignWindow = 12;
+constexpr std::size_t kConverterSlack = 64;
+
+std::size_t FrameBytes(const AVFrame* f) {
+    std::size_t bytes = sizeof(AVFrame);
+    for (const AVBufferRef* b : f->buf)
+        if (b) bytes += b->size;
+    return bytes;
+}
+
+std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
+
+bool IsPredicted(const AVFrame* f) {
+    return f->pict_type == AV_PICTURE_TYPE_P || f->pict_type == AV_PICTURE_TYPE_B;
+}
+
+bool IsYuv(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && d->nb_components >= 3 && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+}
+
+int DefaultThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, 8u));
+}
+
+}  // namespace
+
+// ---- PictureStore ----------------------------------------------------------
+
+AVFrame* PictureStore::Find(int chunk) {
+    auto it = entries_.find(chunk);
+    if (it == entries_.end()) return nullptr;
+    uses_.splice(uses_.begin(), uses_, it->second.use);
+    return it->second.frame.get();
+}
+
+void PictureStore::Keep(int chunk, const AVFrame* frame) {
+    if (budget_ == 0) return;
+    if (entries_.count(chunk)) return;
+    libav::FramePtr copy(av_frame_clone(frame));
+    if (!copy) return;
+    const std::size_t bytes = FrameBytes(copy.get());
+    uses_.push_front(chunk);
+    entries_.emplace(chunk, Entry{std::move(copy), bytes, uses_.begin()});
+    bytes_ += bytes;
+    while (bytes_ > budget_ && uses_.size() > 1) {
+        auto victim = entries_.find(uses_.back());
+        bytes_ -= victim->second.bytes;
+        entries_.erase(victim);
+        uses_.pop_back();
+    }
+}
+
+void PictureStore::Clear() {
+    entries_.clear();
+    uses_.clear();
+    bytes_ = 0;
+}
+
+// ---- Opening ---------------------------------------------------------------
+
+FrameReader::FrameReader(std::shared_ptr<DemuxSource> source, int streamIndex, std::vector<Chunk> chunks,
+                         const ReaderSettings& settings)
+    : source_(std::move(source)),
+      stream_(source_->format->streams[streamIndex]),
+      chunks_(std::move(chunks)),
+      settings_(settings),
+      store_(settings.keepBytes) {}
+
+std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<DemuxSource> source, int streamIndex,
+                                               std::vector<Chunk> chunks, int width, int height,
+                                               const ReaderSettings& settings) {
+    if (!source || !source->format || streamIndex < 0 ||
+        streamIndex >= static_cast<int>(source->format->nb_streams))
+        return nullptr;
+    std::unique_ptr<FrameReader> reader(new FrameReader(std::move(source), streamIndex, std::move(chunks), settings));
+    if (!reader->OpenDecoder(width, height)) return nullptr;
+    if (!reader->chunks_.empty()) reader->chunks_.front().key = true;  // decoding starts there
+    return reader;
+}
+
+bool FrameReader::OpenDecoder(int width, int height) {
+    const AVCodecParameters* par = stream_->codecpar;
+    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    if (!decoder) return false;
+    codec_.reset(avcodec_alloc_context3(decoder));
+    packet_.reset(av_packet_alloc());
+    frame_.reset(av_frame_alloc());
+    if (!codec_ || !packet_ || !frame_) return false;
+    if (avcodec_parameters_to_context(codec_.get(), par) < 0) return false;
+    codec_->pkt_timebase = stream_->time_base;
+    codec_->thread_count = settings_.threads > 0 ? settings_.threads : DefaultThreads();
+    codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
+
+    // The demuxer hands a paletted stream's colours to the first packet it
+    // reads; chunks are read here directly, so the palette travels with the
+    // first packet of every run instead.
+    const int bits = par->bits_per_coded_sample;
+    if (bits > 0 && bits <= 8 && par->extradata_size >= 4) {
+        const int entries = std::min(1 << bits, par->extradata_size / 4);
+        palette_.assign(AVPALETTE_SIZE, 0);
+        const std::uint8_t* src = par->extradata + par->extradata_size - 4 * entries;
+        for (int i = 0; i < entries; ++i) {
+            const std::uint32_t argb = 0xFF000000u | src[4 * i] | src[4 * i + 1] << 8 | src[4 * i + 2] << 16;
+            std::memcpy(palette_.data() + 4 * i, &argb, 4);
+        }
+    }
+
+    width_ = width;
+    height_ = height;
+    rowBytes_ = (width * 3 + 3) & ~3;
+    const std::size_t imageBytes = static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height);
+    // The converter's vector code may store a little past the end of a row;
+    // the bottom-up layout puts the first row it writes at the buffer's end.
+    packed_.resize(sizeof(BITMAPINFOHEADER) + imageBytes + kConverterSlack);
+    BITMAPINFOHEADER header;
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<std::int32_t>(imageBytes);
+    std::memcpy(packed_.data(), &header, sizeof header);
+    return true;
+}
+
+std::string FrameReader::DecoderName() const {
+    return codec_ && codec_->codec ? codec_->codec->name : "";
+}
+
+// ---- Positions -------------------------------------------------------------
+
+int FrameReader::ChunkFor(std::int64_t position) const {
+    auto it = std::upper_bound(chunks_.begin(), chunks_.end(), position,
+                               [](std::int64_t p, const Chunk& c) { return p < c.ts; });
+    if (it == chunks_.begin()) return 0;
+    return static_cast<int>(it - chunks_.begin()) - 1;
+}
+
+int FrameReader::KeyAtOrBefore(int chunk) const {
+    while (chunk > 0 && !chunks_[chunk].key) --chunk;
+    return std::max(chunk, 0);
+}
+
+// The key chunk a run must start at so that `chunk` comes out right: pictures
+// shown before a key picture (open GOPs) need the run to start one key earlier.
+int FrameReader::StartKeyFor(int chunk) const {
+    int key = KeyAtOrBefore(chunk);
+    while (key > 0) {
+        auto it = leading_.find(key);
+        if (it == leading_.end() || chunk >= key + it->second) break;
+        key = KeyAtOrBefore(key - 1);
+    }
+    return key;
+}
+
+// ---- Decoding --------------------------------------------------------------
+
+const void* FrameReader::Get(std::int64_t position) {
+    ++stats_.requests;
+    if (chunks_.empty()) return nullptr;
+    int chunk = ChunkFor(position);
+    // The decoder delivered fewer pictures than there are chunks: the rest
+    // show its last picture.
+    if (pictureCount_ > 0 && chunk >= pictureCount_) chunk = pictureCount_ - 1;
+    if (chunk == convertedChunk_) return packed_.data();
+    if (AVFrame* kept = store_.Find(chunk)) return Convert(kept, chunk);
+
+    const int key = StartKeyFor(chunk);
+    const bool canContinue = mode_ == Mode::Aligned && used_ && !ended_ && nextOut_ <= chunk &&
+                             firstValid_ <= chunk && key <= nextFeed_;
+    if (!canContinue) StartRun(key);
+    AVFrame* picture = DecodeUntil(chunk);
+    return picture ? Convert(picture, chunk) : nullptr;
+}
+
+void FrameReader::StartRun(int key) {
+    if (used_) avcodec_flush_buffers(codec_.get());
+    ++stats_.seeks;
+    used_ = false;
+    flushed_ = ended_ = false;
+    sendPalette_ = !palette_.empty();
+    runKey_ = key;
+    runSent_ = 0;
+    nextFeed_ = key;
+    before_.clear();
+    after_.clear();
+    lastOut_ = -1;
+    // From the first chunk the numbering holds by definition.
+    mode_ = key == 0 ? Mode::Aligned : Mode::Aligning;
+    nextOut_ = 0;
+    firstValid_ = key == 0 ? 0 : std::numeric_limits<int>::max();
+}
+
+AVFrame* FrameReader::DecodeUntil(int target) {
+    target_ = target;
+    targetFrame_.reset();
+    for (int restarts = 0;;) {
+        if (targetFrame_) return targetFrame_.get();
+        if (mode_ == Mode::Aligned && firstValid_ > target) {
+            // This run cannot show the target: start one key earlier.
+            if (runKey_ == 0 || ++restarts > 64) return nullptr;
+            StartRun(StartKeyFor(target));
+            continue;
+        }
+        const int got = avcodec_receive_frame(codec_.get(), frame_.get());
+        const libav::Step step = libav::Translate(got);
+        if (step == libav::Step::Ok) {
+            ++stats_.picturesOut;
+            OnPicture(frame_.get());
+            av_frame_unref(frame_.get());
+        } else if (step == libav::Step::NeedInput) {
+            if (!Feed()) return nullptr;
+        } else {
+            // The decoder has delivered everything it will: a position past
+            // its last picture shows that picture.
+            ended_ = true;
+            if (mode_ == Mode::Aligned && firstValid_ <= target) pictureCount_ = nextOut_;
+            if (mode_ == Mode::Aligning) {
+                if (after_.empty()) {
+                    GiveUpKey();
+                    StartRun(StartKeyFor(target));
+                    if (++restarts > 64) return nullptr;
+                    continue;
+                }
+                CommitAlignment(true);
+                if (targetFrame_) return targetFrame_.get();
+            }
+            if (firstValid_ > target) continue;
+            return lastOut_ >= 0 && lastOut_ < target && lastFrame_ ? lastFrame_.get() : nullptr;
+        }
+    }
+}
+
+bool FrameReader::Feed() {
+    used_ = true;
+    while (nextFeed_ < static_cast<int>(chunks_.size())) {
+        const int index = nextFeed_++;
+        if (!ReadChunk(index, packet_.get())) continue;
+        const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+        av_packet_unref(packet_.get());
+        ++stats_.packetsSent;
+        // A chunk the decoder refuses yields no picture; the stream goes on.
+        if (libav::Translate(sent) != libav::Step::Failed) {
+            ++runSent_;
+            return true;
+        }
+    }
+    if (flushed_) return false;
+    flushed_ = true;
+    return libav::Translate(avcodec_send_packet(codec_.get(), nullptr)) != libav::Step::Failed;
+}
+
+bool FrameReader::ReadChunk(int index, AVPacket* packet) {
+    const Chunk& c = chunks_[index];
+    const std::int64_t payload = c.pos + 8;
+    if (c.size <= 0 || payload < 0 || (source_->fileSize > 0 && payload + c.size > source_->fileSize)) return false;
+    if (av_new_packet(packet, c.size) < 0) return false;
+    AVIOContext* io = source_->format->pb;
+    if (avio_seek(io, payload, SEEK_SET) < 0 || avio_read(io, packet->data, c.size) != c.size) {
+        av_packet_unref(packet);
+        return false;
+    }
+    packet->pts = packet->dts = index;
+    if (c.key) packet->flags |= AV_PKT_FLAG_KEY;
+    if (sendPalette_) {
+        if (std::uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
+            std::memcpy(side, palette_.data(), AVPALETTE_SIZE);
+        sendPalette_ = false;
+    }
+    return true;
+}
+
+void FrameReader::OnPicture(AVFrame* frame) {
+    if (mode_ == Mode::Aligning) {
+        AlignStep(frame);
+        return;
+    }
+    const int chunk = nextOut_++;
+    if (chunk >= static_cast<int>(chunks_.size())) return;  // more pictures than chunks
+    const std::int64_t source = SourceOf(frame);
+    if (source > 0 && source < static_cast<std::int64_t>(chunks_.size()) && chunks_[source].key && chunk >= source)
+        leading_[static_cast<int>(source)] = chunk - static_cast<int>(source);
+    KeepAt(chunk, frame);
+}
+
+void FrameReader::KeepAt(int chunk, const AVFrame* frame) {
+    lastOut_ = chunk;
+    if (chunk < firstValid_) return;
+    store_.Keep(chunk, frame);
+    lastFrame_.reset(av_frame_clone(frame));
+    if (chunk == target_) targetFrame_.reset(av_frame_clone(frame));
+}
+
+// A run that started at key chunk k > 0 learns where its pictures belong: the
+// key picture (the one carrying source k) is shown at k + L, where L counts
+// the pictures shown before it that were decoded after it. Those may have been
+// dropped by the decoder (their references lie before k), so L is read off the
+// smallest source among the pictures after the key picture: it is k + L + 1.
+void FrameReader::AlignStep(AVFrame* frame) {
+    const std::int64_t source = SourceOf(frame);
+    if (source == AV_NOPTS_VALUE) {
+        // Without sources only the count can place pictures.
+        after_.push_back({libav::FramePtr(av_frame_clone(frame)), runKey_});
+        minAfter_ = runKey_ + static_cast<std::int64_t>(before_.size()) + 1;
+        CommitAlignment(false);
+        return;
+    }
+    if (after_.empty()) {
+        if (source == runKey_ && IsPredicted(frame)) {
+            GiveUpKey();  // the index calls it a key chunk, the decoder does not
+            StartRun(StartKeyFor(target_));
+            return;
+        }
+        if (source != runKey_) {
+            before_.push_back({nullptr, source});
+            if (before_.size() > kAlignWindow) {
+                GiveUpKey();
+                StartRun(StartKeyFor(target_));
+            }
+            return;
+        }
+        after_.push_back({libav::FramePtr(av_frame_clone(frame)), source});
+        minAfter_ = std::numeric_limits<std::int64_t>::max();
+        // A key this reader has placed before needs no second look.
+        if (auto known = leading_.find(runKey_); known != leading_.end() && known->second >= static_cast<int>(before_.size()))
+            CommitLead(known->second);
+        return;
+    }
+    after_.push_back({libav::FramePtr(av_frame_clone(frame)), source});
+    minAfter_ = std::min(minAfter_, source);
+    const std::int64_t settled = runKey_ + static_cast<std::int64_t>(before_.size()) + 1;
+    if (minAfter_ <= settled || after_.size() > kAlignWindow) CommitAlignment(false);
+}
+
+// At the decoder's end every picture it will deliver is out, so the pictures
+// it dropped are simply the chunks sent that gave none.
+void FrameReader::CommitAlignment(bool atEnd) {
+    const std::int64_t seenBefore = static_cast<std::int64_t>(before_.size());
+    std::int64_t lead = seenBefore;
+    if (atEnd) {
+        const std::int64_t delivered = seenBefore + static_cast<std::int64_t>(after_.size());
+        lead = seenBefore + std::max<std::int64_t>(0, runSent_ - delivered);
+    } else if (after_.size() > 1 && minAfter_ != std::numeric_limits<std::int64_t>::max()) {
+        lead = std::max(seenBefore, minAfter_ - runKey_ - 1);
+    }
+    CommitLead(std::clamp<std::int64_t>(lead, 0, static_cast<std::int64_t>(chunks_.size())));
+}
+
+void FrameReader::CommitLead(std::int64_t lead) {
+    leading_[runKey_] = static_cast<int>(lead);
+    mode_ = Mode::Aligned;
+    firstValid_ = runKey_ + static_cast<int>(lead);
+    nextOut_ = firstValid_;
+    std::vector<Pending> pictures = std::move(after_);
+    after_.clear();
+    before_.clear();
+    for (Pending& p : pictures) {
+        const int chunk = nextOut_++;
+        if (chunk < static_cast<int>(chunks_.size())) KeepAt(chunk, p.frame.get());
+    }
+}
+
+void FrameReader::GiveUpKey() {
+    if (runKey_ > 0) chunks_[runKey_].key = false;
+}
+
+// ---- Conversion ------------------------------------------------------------
+
+const void* FrameReader::Convert(const AVFrame* frame, int chunk) {
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    SwsContext* before = sws_.get();
+    sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height, format, width_, height_,
+                                    AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!sws_) return nullptr;
+    // Tagged colour matrices and full-range YUV are honoured, as a player does;
+    // untagged, RGB and grey pictures keep the converter's own defaults.
+    const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace;
+    const int full = frame->color_range == AVCOL_RANGE_JPEG;
+    const bool tagged = space != SWS_CS_DEFAULT || full;
+    if (sws_.get() != before) swsSpace_ = swsFullRange_ = -1;
+    if (tagged && IsYuv(format) && (space != swsSpace_ || full != swsFullRange_)) {
+        sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(space), full, sws_getCoefficients(SWS_CS_DEFAULT),
+                                 1, 0, 1 << 16, 1 << 16);
+        swsSpace_ = space;
+        swsFullRange_ = full;
+    }
+    std::uint8_t* pixels = packed_.data() + sizeof(BITMAPINFOHEADER);
+    // Bottom-up rows: start at the last row and walk backwards.
+    std::uint8_t* dst[4] = {pixels + static_cast<std::size_t>(rowBytes_) * (height_ - 1), nullptr, nullptr, nullptr};
+    int dstStride[4] = {-rowBytes_, 0, 0, 0};
+    if (sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) <= 0) return nullptr;
+    ++stats_.conversions;
+    convertedChunk_ = chunk;
+    return packed_.data();
+}

@@ -1,0 +1,42 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/MsgBox.h"
+
+namespace fwtest {
+
+// A fresh directory under the system's temporary folder, removed at exit.
+std::string TempDir();
+// Path of a file of the real-file corpus (../shared/corpus next to the repository).
+std::string CorpusPath(const std::string& name);
+std::vector<std::string> CorpusFiles();  // every *.avi there, sorted
+
+struct Message {
+    std::string text;
+    std::string caption;
+    int icon = 0;
+};
+
+// Captures every message box shown while it lives, instead of showing it.
+class CaptureMessages {
+public:
+    CaptureMessages();
+    ~CaptureMessages();
+    const std::vector<Message>& All() const { return messages_; }
+    std::size_t Count() const { return messages_.size(); }
+    const Message& Last() const { return messages_.back(); }
+    void Clear() { messages_.clear(); }
+
+private:
+    std::vector<Message> messages_;
+    MessageBoxHandler previous_;
+};
+
+std::vector<std::uint8_t> ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+}  // namespace fwtest
