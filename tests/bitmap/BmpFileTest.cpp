@@ -9,10 +9,11 @@
 #include <functional>
 
 #include "BmpBytes.h"
-#include "TestFiles.h"
+#include "TestUtil.h"
 #include "bitmap/cDIBx.h"
 
 using namespace bmptest;
+using namespace fwtest;
 namespace fs = std::filesystem;
 
 namespace {
