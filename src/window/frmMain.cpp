@@ -12,6 +12,7 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeData>
@@ -38,6 +39,25 @@ Control* MakeControl(const char* name, QWidget* window, Args&&... args) {
     control->setObjectName(QLatin1String(name));
     return control;
 }
+
+// Qt's scroll bar swaps the horizontal arrow keys (it inverts its controls
+// for the wheel's sake, as scroll bars rarely have the focus). A frame bar
+// that has the focus steps back with Left and forward with Right.
+class FrameScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (orientation() == Qt::Horizontal && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
+            const bool back = (event->key() == Qt::Key_Left) != isRightToLeft();
+            triggerAction(back ? SliderSingleStepSub : SliderSingleStepAdd);
+            event->accept();
+            return;
+        }
+        QScrollBar::keyPressEvent(event);
+    }
+};
 
 }  // namespace
 
@@ -76,7 +96,7 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::CreateTimeLine() {
-    TimeLine = MakeControl<QScrollBar>("TimeLine", this, Qt::Horizontal);
+    TimeLine = MakeControl<FrameScrollBar>("TimeLine", this, Qt::Horizontal);
     TimeLine->setRange(0, 0);
     // A drag is handled once, when the thumb is released.
     TimeLine->setTracking(false);
