@@ -1,0 +1,52 @@
+// framebench-clips DIR: writes the generated benchmark clips into DIR, each
+// only if it is missing. Long GOPs make random access and stepping back cost
+// what they cost in real footage.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "ClipMaker.h"
+
+namespace {
+
+struct BenchClip {
+    const char* name;
+    const char* encoder;
+    int width, height, frames, gop, bFrames;
+};
+
+constexpr BenchClip kClips[] = {
+    {"asp-640x480-b2-gop250.avi", "mpeg4", 640, 480, 500, 250, 2},
+    {"h264-1280x720-gop250.avi", "libx264", 1280, 720, 300, 250, 2},
+    {"mjpeg-1920x1080.avi", "mjpeg", 1920, 1080, 120, 1, 0},
+    {"h264-1920x1080-gop120.avi", "libx264", 1920, 1080, 240, 120, 2},
+};
+
+bool Write(const std::filesystem::path& path, const BenchClip& clip) {
+    fwtest::ClipSpec spec;
+    spec.encoder = clip.encoder;
+    spec.width = clip.width;
+    spec.height = clip.height;
+    spec.frames = clip.frames;
+    spec.gop = clip.gop;
+    spec.bFrames = clip.bFrames;
+    std::printf("writing %s\n", path.c_str());
+    return fwtest::MakeClip(path.string(), spec);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: framebench-clips DIR\n");
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    std::filesystem::create_directories(dir);
+    int failures = 0;
+    for (const BenchClip& clip : kClips) {
+        const std::filesystem::path path = dir / clip.name;
+        if (!std::filesystem::exists(path) && !Write(path, clip)) ++failures;
+    }
+    return failures ? 1 : 0;
+}
