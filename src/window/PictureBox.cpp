@@ -26,7 +26,13 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     if (image_.Width() > 0 && image_.Height() > 0) {
         const QImage view(image_.Data(), image_.Width(), image_.Height(), image_.Stride(),
                           QImage::Format_BGR888);
+        if (image_.BottomUp()) {
+            // A shared frame lies in memory bottom row first: paint it flipped.
+            painter.translate(0, image_.Height());
+            painter.scale(1, -1);
+        }
         painter.drawImage(0, 0, view);
+        painter.resetTransform();
     }
     // Empty unless the widget was resized other than through SetSize.
     const QRegion uncovered = QRegion(rect()) - QRegion(0, 0, image_.Width(), image_.Height());

@@ -82,8 +82,10 @@ void frmMain::CreateControls() {
     Combo1->setEnabled(false);
     cmdStop = MakeControl<QPushButton>("cmdStop", this, QStringLiteral("||"));
     cmdStop->setEnabled(false);
+    cmdStop->setToolTip(QStringLiteral("Stop"));
     cmdPlay = MakeControl<QPushButton>("cmdPlay", this, QStringLiteral(">"));
     cmdPlay->setEnabled(false);
+    cmdPlay->setToolTip(QStringLiteral("Play"));
     cmdClear = MakeControl<QPushButton>("cmdClear", this, QStringLiteral("Clear Catch"));
     lblMem = MakeControl<QLabel>("lblMem", this, QStringLiteral("Memory used: 0 bytes"));
     chkCatch = MakeControl<QCheckBox>("chkCatch", this, QStringLiteral("Use Catch"));

@@ -158,6 +158,16 @@ TEST_F(WindowTest, ChoosingTheFirstEntryAgainResetsRangeFrameAndSize) {
     EXPECT_EQ(ShownFrame(), 0);
 }
 
+TEST_F(WindowTest, AFrameLargerThanTheWindowKeepsTheWindowSizeAndStaysInThePictureBox) {
+    const QImage before = window->grab().toImage();
+    LoadThroughDialog(Clip("large.avi", Spec(2, 1000, 800)));
+    EXPECT_EQ(window->size(), QSize(789, 736));
+    EXPECT_EQ(window->picDisp->geometry(), QRect(16, 160, 1000, 800));
+    const QImage after = window->grab().toImage();
+    for (const QPoint outside : {QPoint(8, 400), QPoint(400, 157), QPoint(15, 735)})
+        EXPECT_EQ(after.pixel(outside), before.pixel(outside)) << outside.x() << "," << outside.y();
+}
+
 TEST_F(WindowTest, ClearCatchWithoutClipsShowsZeroBytes) {
     window->cmdClear->click();
     EXPECT_EQ(window->lblMem->text(), "Memory used: 0 bytes");
