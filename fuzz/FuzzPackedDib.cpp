@@ -1,0 +1,8 @@
+// libFuzzer entry: fuzz::ImportPackedDib on every input.
+#include "FuzzTargets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Init();
+    fuzz::ImportPackedDib(data, size);
+    return 0;
+}

@@ -1,0 +1,23 @@
+// What each fuzz target does with one input. Shared by the libFuzzer programs
+// and by the test that replays their regression inputs without libFuzzer, so
+// that both walk the same code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fuzz {
+
+// Message boxes say nothing, the AVI file service is started, decoders run on
+// one thread and every clip's cache is bounded. Idempotent.
+void Init();
+
+// The input as a BMP file: read, drawn, written and read back.
+void ReadBmpFile(const std::uint8_t* data, std::size_t size);
+// The input as a packed bitmap in memory: imported and drawn.
+void ImportPackedDib(const std::uint8_t* data, std::size_t size);
+// The input as an AVI file: opened as a clip, its first, last and a middle
+// frame drawn (with and without the cache), then closed.
+void OpenAviClip(const std::uint8_t* data, std::size_t size);
+
+}  // namespace fuzz
