@@ -239,8 +239,7 @@ void cDIBx::DrawOnPicBox(DisplaySurface& picBox) const {
     if (!Bits) return;
     // A negative height (top-down rows) is handed on as it is; the line count
     // is clipped to the bitmap's rows there.
-    SetDIBits(dc, image, 0, static_cast<std::uint32_t>(InfoHeader.biHeight), Bits.get(),
-              static_cast<std::size_t>(BitsBytes), &InfoHeader, DIB_RGB_COLORS);
+    SetDIBitsShared(dc, image, Bits, static_cast<std::size_t>(BitsBytes), &InfoHeader);
 }
 
 bool cDIBx::CreateFromFile(const std::string& Filename) {
@@ -292,6 +291,32 @@ bool cDIBx::ReadBlocks(int fd, std::int32_t infoBytes, std::int32_t pixelBytes, 
     BitsBytes = pixelBytes;
     BitmapInfo = std::move(info);
     BitmapInfoBytes = infoBytes;
+    return true;
+}
+
+bool cDIBx::CreateFromSharedPackedDIB(std::shared_ptr<const std::uint8_t[]> packed) {
+    if (!packed) return false;
+    BITMAPINFOHEADER header;
+    RtlMoveMemory(&header, packed.get(), kInfoHeaderBytes);
+    if (header.biBitCount < 16 || header.biSizeImage < 1 || header.biSizeImage > INT32_MAX - kHeadersBytes) {
+        InfoHeader = header;
+        return false;
+    }
+    Block info;
+    try {
+        info = NewBlock(kInfoHeaderBytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    InfoHeader = header;
+    RtlMoveMemory(info.get(), &InfoHeader, kInfoHeaderBytes);
+    // The pixels stay where they are: the block is shared, never written.
+    const std::uint8_t* pixels = packed.get() + kInfoHeaderBytes;
+    Bits = std::shared_ptr<const std::uint8_t[]>(std::move(packed), pixels);
+    BitsBytes = InfoHeader.biSizeImage;
+    BitmapInfo = std::move(info);
+    BitmapInfoBytes = kInfoHeaderBytes;
+    FileHeader = BITMAPFILEHEADER{kBitmapFileType, InfoHeader.biSizeImage + kHeadersBytes, 0, 0, kHeadersBytes};
     return true;
 }
 

@@ -23,6 +23,9 @@ public:
     // Copies a packed bitmap (40-byte header, then biSizeImage pixel bytes).
     // Refuses a null address, fewer than 16 bits per pixel and biSizeImage < 1.
     bool CreateFromPackedDIBPointer(const void* const& pDIB);
+    // The same import for a packed bitmap held in a shared block that is never
+    // written again: the pixels are shared instead of copied.
+    bool CreateFromSharedPackedDIB(std::shared_ptr<const std::uint8_t[]> packed);
     // Writes the bitmap as a BMP file, replacing any file of that name whole.
     // Returns false when the file cannot be written.
     bool WriteToFile(const std::string& Filename) const;
@@ -54,7 +57,7 @@ private:
 
     // Blocks are replaced whole by a fill, never written in place, so sharing
     // them (copies of the object) is safe.
-    std::shared_ptr<std::uint8_t[]> Bits;
+    std::shared_ptr<const std::uint8_t[]> Bits;
     std::shared_ptr<std::uint8_t[]> BitmapInfo;
     BITMAPINFOHEADER InfoHeader;
     BITMAPFILEHEADER FileHeader;

@@ -33,8 +33,7 @@ std::int64_t cAVI::GetCatchTotal() { return g_catchTotal; }
 
 bool cAVI::ReadFrame(std::int32_t Frame, cDIBx& out) {
     if (!pGetFrame || Frame < FirstFrame || Frame > GetLastFrame()) return false;
-    const void* packed = AVIStreamGetFrame(pGetFrame, Frame);
-    return packed && out.CreateFromPackedDIBPointer(packed);
+    return out.CreateFromSharedPackedDIB(AVIStreamGetFrameShared(pGetFrame, Frame));
 }
 
 void cAVI::DrawFrame(const std::int32_t& Frame, DisplaySurface& picBox, bool EnableCatch) {

@@ -226,7 +226,9 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     return reader.release();
 }
 
-const void* AVIStreamGetFrame(PGETFRAME pg, LONG lPos) {
+const void* AVIStreamGetFrame(PGETFRAME pg, LONG lPos) { return AVIStreamGetFrameShared(pg, lPos).get(); }
+
+std::shared_ptr<const std::uint8_t[]> AVIStreamGetFrameShared(PGETFRAME pg, LONG lPos) {
     if (!pg) return nullptr;
     return pg->engine->Get(static_cast<std::int64_t>(lPos) - pg->start);
 }

@@ -94,11 +94,26 @@ LineRange VisibleLines(const DibLayout& dib, std::int64_t start, std::int64_t li
 
 }  // namespace
 
+void PersistentImage::Share(std::shared_ptr<const std::uint8_t[]> bottomUpRows) {
+    shared_ = std::move(bottomUpRows);
+    NotifyChanged();
+}
+
+void PersistentImage::Own() {
+    if (!shared_) return;
+    pixels_.resize(static_cast<std::size_t>(stride_) * height_);
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(pixels_.data() + static_cast<std::size_t>(y) * stride_,
+                    shared_.get() + static_cast<std::size_t>(height_ - 1 - y) * stride_, static_cast<std::size_t>(stride_));
+    shared_.reset();
+}
+
 void PersistentImage::Resize(int width, int height) {
     if (width <= 0 || height <= 0) width = height = 0;
     width = std::min(width, kMaxImageSide);
     height = std::min(height, kMaxImageSide);
     if (width == width_ && height == height_) return;
+    Own();
 
     const int stride = ImageStride(width);
     std::vector<std::uint8_t> blankRow(static_cast<std::size_t>(stride), 0);
@@ -148,4 +163,17 @@ int SetDIBits(HDC /*hdc*/, HBITMAP hbm, std::uint32_t start, std::uint32_t lines
     const auto set = static_cast<int>(range.last - range.first);
     if (set > 0) hbm->NotifyChanged();
     return set;
+}
+
+int SetDIBitsShared(HDC hdc, HBITMAP hbm, std::shared_ptr<const std::uint8_t[]> bits, std::size_t bitsBytes,
+                    const BITMAPINFOHEADER* bmi) {
+    if (hbm == nullptr || bits == nullptr || bmi == nullptr) return 0;
+    const bool sameLayout = bmi->biCompression == BI_RGB && bmi->biBitCount == 24 && bmi->biWidth == hbm->Width() &&
+                            bmi->biHeight == hbm->Height() && hbm->Height() > 0 &&
+                            bitsBytes >= static_cast<std::size_t>(hbm->Stride()) * hbm->Height();
+    if (!sameLayout)
+        return SetDIBits(hdc, hbm, 0, static_cast<std::uint32_t>(bmi->biHeight), bits.get(), bitsBytes, bmi,
+                         DIB_RGB_COLORS);
+    hbm->Share(std::move(bits));
+    return hbm->Height();
 }

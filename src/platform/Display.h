@@ -10,16 +10,30 @@
 
 #include "WinTypes.h"
 
-// 24-bit BGR pixels, top row first, rows padded to 4 bytes: the layout a
-// 24-bit DIB has, so a frame of the image's size is stored with row copies.
+// 24-bit BGR pixels, rows padded to 4 bytes: the layout a 24-bit DIB has.
+// The image holds its own top-down rows, or shares the bottom-up pixel block
+// of a bitmap of exactly its size (set by SetDIBitsShared), so that showing a
+// decoded or cached frame copies nothing. Writing a shared image first gives
+// it rows of its own.
 class PersistentImage {
 public:
     int Width() const { return width_; }
     int Height() const { return height_; }
     int Stride() const { return stride_; }
-    const std::uint8_t* Row(int y) const { return pixels_.data() + static_cast<std::size_t>(y) * stride_; }
-    std::uint8_t* Row(int y) { return pixels_.data() + static_cast<std::size_t>(y) * stride_; }
-    const std::uint8_t* Data() const { return pixels_.data(); }
+    const std::uint8_t* Row(int y) const {
+        const int memoryRow = shared_ ? height_ - 1 - y : y;
+        return Data() + static_cast<std::size_t>(memoryRow) * stride_;
+    }
+    std::uint8_t* Row(int y) {
+        Own();
+        return pixels_.data() + static_cast<std::size_t>(y) * stride_;
+    }
+    // The rows as they lie in memory: bottom row first when BottomUp().
+    const std::uint8_t* Data() const { return shared_ ? shared_.get() : pixels_.data(); }
+    bool BottomUp() const { return shared_ != nullptr; }
+    // Shows `bottomUpRows` (Height() rows of Stride() bytes, never written
+    // while shared) instead of the image's own rows.
+    void Share(std::shared_ptr<const std::uint8_t[]> bottomUpRows);
 
     // Keeps the overlapping top-left part; new area gets the background colour.
     void Resize(int width, int height);
@@ -33,11 +47,14 @@ public:
     std::uint32_t PixelAt(int x, int y) const;
 
 private:
+    void Own();
+
     int width_ = 0;
     int height_ = 0;
     int stride_ = 0;
     std::uint8_t background_[3] = {0xFF, 0xFF, 0xFF};
     std::vector<std::uint8_t> pixels_;
+    std::shared_ptr<const std::uint8_t[]> shared_;
     std::function<void()> changed_;
 };
 
@@ -74,3 +91,7 @@ inline constexpr std::uint32_t DIB_RGB_COLORS = 0;
 // failure.
 int SetDIBits(HDC hdc, HBITMAP hbm, std::uint32_t start, std::uint32_t lines, const void* bits,
               std::size_t bitsBytes, const BITMAPINFOHEADER* bmi, std::uint32_t colorUse);
+// The same for a whole DIB whose pixel block is shared and never written: a
+// bottom-up 24-bit DIB of exactly the image's size is shown without a copy.
+int SetDIBitsShared(HDC hdc, HBITMAP hbm, std::shared_ptr<const std::uint8_t[]> bits, std::size_t bitsBytes,
+                    const BITMAPINFOHEADER* bmi);

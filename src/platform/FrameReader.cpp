@@ -16,6 +16,7 @@ namespace {
 // alignment must be settled. Reordering codecs settle within a few pictures.
 constexpr std::size_t kAlignWindow = 12;
 constexpr std::size_t kConverterSlack = 64;
+constexpr std::size_t kPoolBuffers = 4;
 
 std::size_t FrameBytes(const AVFrame* f) {
     std::size_t bytes = sizeof(AVFrame);
@@ -29,6 +30,10 @@ std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
 bool IsPredicted(const AVFrame* f) {
     return f->pict_type == AV_PICTURE_TYPE_P || f->pict_type == AV_PICTURE_TYPE_B;
 }
+
+// The converter's fast YUV-to-RGB path works on pixel pairs and leaves the
+// last column of an odd width unwritten; the accurate path writes every pixel.
+int ConverterFlags(int width) { return SWS_BICUBIC | (width % 2 ? SWS_ACCURATE_RND : 0); }
 
 bool IsYuv(AVPixelFormat format) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
@@ -130,16 +135,14 @@ bool FrameReader::OpenDecoder(int width, int height) {
     const std::size_t imageBytes = static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height);
     // The converter's vector code may store a little past the end of a row;
     // the bottom-up layout puts the first row it writes at the buffer's end.
-    packed_.resize(sizeof(BITMAPINFOHEADER) + imageBytes + kConverterSlack);
-    BITMAPINFOHEADER header;
-    header.biSize = sizeof(BITMAPINFOHEADER);
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<std::int32_t>(imageBytes);
-    std::memcpy(packed_.data(), &header, sizeof header);
+    packedBytes_ = sizeof(BITMAPINFOHEADER) + imageBytes + kConverterSlack;
+    header_.biSize = sizeof(BITMAPINFOHEADER);
+    header_.biWidth = width;
+    header_.biHeight = height;
+    header_.biPlanes = 1;
+    header_.biBitCount = 24;
+    header_.biCompression = BI_RGB;
+    header_.biSizeImage = static_cast<std::int32_t>(imageBytes);
     return true;
 }
 
@@ -175,14 +178,35 @@ int FrameReader::StartKeyFor(int chunk) const {
 
 // ---- Decoding --------------------------------------------------------------
 
-const void* FrameReader::Get(std::int64_t position) {
+// A packed-bitmap buffer nobody else holds: a bitmap that took over a buffer
+// (a cached frame, the picture on screen) keeps it unchanged for good.
+std::shared_ptr<std::uint8_t[]> FrameReader::FreeBuffer() {
+    for (const auto& buffer : pool_)
+        if (buffer.use_count() == 1) return buffer;
+    std::shared_ptr<std::uint8_t[]> buffer;
+    try {
+        buffer = std::make_shared_for_overwrite<std::uint8_t[]>(packedBytes_);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    std::memcpy(buffer.get(), &header_, sizeof header_);
+    // Row padding is never written by the converter; it reads as zeros.
+    const int padding = rowBytes_ - width_ * 3;
+    for (int y = 0; padding > 0 && y < height_; ++y)
+        std::memset(buffer.get() + sizeof header_ + static_cast<std::size_t>(y) * rowBytes_ + width_ * 3, 0, padding);
+    std::erase_if(pool_, [](const auto& held) { return held.use_count() > 1; });
+    if (pool_.size() < kPoolBuffers) pool_.push_back(buffer);
+    return buffer;
+}
+
+std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     ++stats_.requests;
     if (chunks_.empty()) return nullptr;
     int chunk = ChunkFor(position);
     // The decoder delivered fewer pictures than there are chunks: the rest
     // show its last picture.
     if (pictureCount_ > 0 && chunk >= pictureCount_) chunk = pictureCount_ - 1;
-    if (chunk == convertedChunk_) return packed_.data();
+    if (chunk == convertedChunk_) return current_;
     if (AVFrame* kept = store_.Find(chunk)) return Convert(kept, chunk);
 
     const int key = StartKeyFor(chunk);
@@ -386,11 +410,11 @@ void FrameReader::GiveUpKey() {
 
 // ---- Conversion ------------------------------------------------------------
 
-const void* FrameReader::Convert(const AVFrame* frame, int chunk) {
+std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame, int chunk) {
     const auto format = static_cast<AVPixelFormat>(frame->format);
     SwsContext* before = sws_.get();
     sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height, format, width_, height_,
-                                    AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                    AV_PIX_FMT_BGR24, ConverterFlags(width_), nullptr, nullptr, nullptr));
     if (!sws_) return nullptr;
     // Tagged colour matrices and full-range YUV are honoured, as a player does;
     // untagged, RGB and grey pictures keep the converter's own defaults.
@@ -404,12 +428,15 @@ const void* FrameReader::Convert(const AVFrame* frame, int chunk) {
         swsSpace_ = space;
         swsFullRange_ = full;
     }
-    std::uint8_t* pixels = packed_.data() + sizeof(BITMAPINFOHEADER);
+    std::shared_ptr<std::uint8_t[]> buffer = FreeBuffer();
+    if (!buffer) return nullptr;
+    std::uint8_t* pixels = buffer.get() + sizeof(BITMAPINFOHEADER);
     // Bottom-up rows: start at the last row and walk backwards.
     std::uint8_t* dst[4] = {pixels + static_cast<std::size_t>(rowBytes_) * (height_ - 1), nullptr, nullptr, nullptr};
     int dstStride[4] = {-rowBytes_, 0, 0, 0};
     if (sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) <= 0) return nullptr;
     ++stats_.conversions;
     convertedChunk_ = chunk;
-    return packed_.data();
+    current_ = std::move(buffer);
+    return current_;
 }

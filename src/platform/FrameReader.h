@@ -65,8 +65,10 @@ public:
     static std::unique_ptr<FrameReader> Open(std::shared_ptr<DemuxSource> source, int streamIndex,
                                              std::vector<Chunk> chunks, int width, int height,
                                              const ReaderSettings& settings);
-    // The packed bitmap of `position` (0-based from the stream's start), or null.
-    const void* Get(std::int64_t position);
+    // The packed bitmap of `position` (0-based from the stream's start), or
+    // null. The reader never writes into a buffer it has handed out while
+    // anyone else still holds it.
+    std::shared_ptr<const std::uint8_t[]> Get(std::int64_t position);
     const FrameReaderStats& Stats() const { return stats_; }
     std::string DecoderName() const;
 
@@ -93,7 +95,8 @@ private:
     void CommitAlignment(bool atEnd);
     void CommitLead(std::int64_t lead);
     void GiveUpKey();
-    const void* Convert(const AVFrame* frame, int chunk);
+    std::shared_ptr<const std::uint8_t[]> Convert(const AVFrame* frame, int chunk);
+    std::shared_ptr<std::uint8_t[]> FreeBuffer();
 
     std::shared_ptr<DemuxSource> source_;
     AVStream* stream_ = nullptr;
@@ -106,7 +109,10 @@ private:
     std::vector<std::uint8_t> palette_;  // AV_PKT_DATA_PALETTE for <= 8-bit streams
     PictureStore store_;
     std::unordered_map<int, int> leading_;  // key chunk -> pictures shown before it
-    std::vector<std::uint8_t> packed_;       // header + bottom-up BGR rows
+    BITMAPINFOHEADER header_;                // of every packed bitmap
+    std::size_t packedBytes_ = 0;            // header, bottom-up BGR rows, slack
+    std::vector<std::shared_ptr<std::uint8_t[]>> pool_;
+    std::shared_ptr<std::uint8_t[]> current_;  // the last packed bitmap handed out
     int width_ = 0;
     int height_ = 0;
     int rowBytes_ = 0;

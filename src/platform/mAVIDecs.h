@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "WinTypes.h"
@@ -51,6 +52,9 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
 // BGR rows padded to 4 bytes) owned by the reader and valid until its next
 // call, or null when frame lPos cannot be decoded.
 const void* AVIStreamGetFrame(PGETFRAME pg, LONG lPos);
+// The same packed bitmap with shared ownership: the reader never writes into
+// it again while the caller holds it, so a bitmap may keep it without a copy.
+std::shared_ptr<const std::uint8_t[]> AVIStreamGetFrameShared(PGETFRAME pg, LONG lPos);
 HRESULT AVIStreamGetFrameClose(PGETFRAME pg);
 ULONG AVIStreamRelease(PAVISTREAM pavi);
 ULONG AVIFileRelease(PAVIFILE pfile);

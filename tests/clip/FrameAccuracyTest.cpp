@@ -107,7 +107,9 @@ protected:
         ASSERT_TRUE(clip.LoadAVI(path_));
         const std::vector<int> expected =
             GetParam().generated ? fwtest::ExpectedNumbers(GetParam().spec) : std::vector<int>{};
-        if (GetParam().generated) EXPECT_EQ(clip.GetFrameCount(), static_cast<int>(expected.size()));
+        if (GetParam().generated) {
+            EXPECT_EQ(clip.GetFrameCount(), static_cast<int>(expected.size()));
+        }
         int mismatches = 0;
         for (std::int32_t frame : Positions(clip, order, randomCount)) {
             cDIBx dib;

@@ -20,7 +20,9 @@ public:
     }
     std::uint64_t Hash(const AVFrame* f) {
         sws_.reset(sws_getCachedContext(sws_.release(), f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                        width_, height_, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                        width_, height_, AV_PIX_FMT_BGR24,
+                                        SWS_BICUBIC | (width_ % 2 ? SWS_ACCURATE_RND : 0), nullptr, nullptr,
+                                        nullptr));
         const bool yuv = IsYuv(static_cast<AVPixelFormat>(f->format));
         const int space = f->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : f->colorspace;
         const int full = f->color_range == AVCOL_RANGE_JPEG;
