@@ -61,7 +61,9 @@ std::vector<Chunk> ChunksFromIndex(AVStream* st) {
     return chunks;
 }
 
-// A file without an index: walk the packets once to list the chunks.
+// A file without an index: walk the packets once to list the chunks. The
+// demuxer then calls every chunk a key chunk, so none is trusted as one but the
+// first; a packet's position is that of its payload, 8 bytes into the chunk.
 std::vector<Chunk> ChunksFromScan(AVFormatContext* fmt, int streamIndex) {
     std::vector<Chunk> chunks;
     for (unsigned i = 0; i < fmt->nb_streams; ++i)
@@ -74,7 +76,7 @@ std::vector<Chunk> ChunksFromScan(AVFormatContext* fmt, int streamIndex) {
     while (pkt && av_read_frame(fmt, pkt.get()) >= 0) {
         if (pkt->stream_index == streamIndex && pkt->size > 0 && pkt->pos >= 0) {
             const std::int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : position;
-            chunks.push_back({pkt->pos, pkt->size, ts, (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+            chunks.push_back({pkt->pos - 8, pkt->size, ts, chunks.empty()});
             position = ts + 1;
         }
         av_packet_unref(pkt.get());

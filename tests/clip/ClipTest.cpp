@@ -113,6 +113,16 @@ std::string PatchedStrh(const std::string& dir, std::size_t field, std::uint32_t
     return WriteBytes(dir + "/patched.avi", bytes);
 }
 
+TEST(LoadAVI, OpensAUtf8PathAndReadsTheFirstFrame) {
+    const std::string path = fwtest::TempDir() + "/Übung – 日本.avi";
+    std::filesystem::copy_file(SmallClip(), path);
+    cAVI clip;
+    ASSERT_TRUE(clip.LoadAVI(path));
+    MemorySurface surface(64, 48);
+    clip.DrawFrame(0, surface, false);
+    EXPECT_EQ(fwtest::FrameNumberOf(surface.Image()), 0);
+}
+
 struct BadFile {
     const char* name;
     std::string (*make)(const std::string& dir);

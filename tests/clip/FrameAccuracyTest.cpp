@@ -18,7 +18,8 @@ namespace {
 struct Case {
     std::string name;
     bool generated = false;
-    fwtest::ClipSpec spec;  // for generated clips
+    fwtest::ClipSpec spec;    // for generated clips
+    bool withoutIndex = false;  // the 'idx1' chunk renamed away
 };
 
 fwtest::ClipSpec Spec(std::string encoder, int w, int h, int frames, int gop, int b = 0) {
@@ -53,6 +54,7 @@ std::vector<Case> Cases() {
     mixed.rate = 30000;
     mixed.scale = 1001;
     add("mpeg4_drops_audio_ntsc", mixed);
+    cases.push_back({"mpeg4_without_index", true, mixed, true});
     return cases;
 }
 
@@ -64,6 +66,14 @@ std::string PathOf(const Case& c) {
     if (it != made.end()) return it->second;
     const std::string path = dir + "/" + c.name + ".avi";
     if (!fwtest::MakeClip(path, c.spec)) return "";
+    if (c.withoutIndex) {
+        std::vector<std::uint8_t> bytes = fwtest::ReadAll(path);
+        const std::string tag = "idx1";
+        auto at = std::search(bytes.rbegin(), bytes.rend(), tag.rbegin(), tag.rend());
+        if (at == bytes.rend()) return "";
+        std::copy_n("JUNK", 4, at.base() - 4);
+        fwtest::WriteAll(path, bytes);
+    }
     return made[c.name] = path;
 }
 
