@@ -18,6 +18,11 @@ constexpr std::size_t kAlignWindow = 12;
 constexpr std::size_t kConverterSlack = 64;
 constexpr std::size_t kPoolBuffers = 4;
 
+// Kept pictures of every reader together stay under this, so that many open
+// clips do not each hold their full budget.
+constexpr std::size_t kAllReadersBudget = 512u << 20;
+std::size_t g_keptBytes = 0;
+
 std::size_t FrameBytes(const AVFrame* f) {
     std::size_t bytes = sizeof(AVFrame);
     for (const AVBufferRef* b : f->buf)
@@ -65,15 +70,18 @@ void PictureStore::Keep(int chunk, const AVFrame* frame) {
     uses_.push_front(chunk);
     entries_.emplace(chunk, Entry{std::move(copy), bytes, uses_.begin()});
     bytes_ += bytes;
-    while (bytes_ > budget_ && uses_.size() > 1) {
+    g_keptBytes += bytes;
+    while ((bytes_ > budget_ || g_keptBytes > kAllReadersBudget) && uses_.size() > 1) {
         auto victim = entries_.find(uses_.back());
         bytes_ -= victim->second.bytes;
+        g_keptBytes -= victim->second.bytes;
         entries_.erase(victim);
         uses_.pop_back();
     }
 }
 
 void PictureStore::Clear() {
+    g_keptBytes -= bytes_;
     entries_.clear();
     uses_.clear();
     bytes_ = 0;

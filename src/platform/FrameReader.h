@@ -38,6 +38,9 @@ struct DemuxSource {
 class PictureStore {
 public:
     explicit PictureStore(std::size_t budget) : budget_(budget) {}
+    PictureStore(const PictureStore&) = delete;
+    PictureStore& operator=(const PictureStore&) = delete;
+    ~PictureStore() { Clear(); }
     AVFrame* Find(int chunk);
     void Keep(int chunk, const AVFrame* frame);
     void Clear();
