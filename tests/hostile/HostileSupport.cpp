@@ -90,6 +90,17 @@ void ResetPeakMemory() {
     std::ofstream("/proc/self/clear_refs") << "5";
 }
 
+std::int64_t SanitizerSlack() {
+#if defined(__SANITIZE_ADDRESS__)
+    return std::int64_t{320} << 20;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return std::int64_t{320} << 20;
+#endif
+#endif
+    return 0;
+}
+
 std::uint32_t TestSeed(const char* what) {
     std::uint32_t seed = 0;
     if (const char* given = std::getenv("FRAMEWISE_SEED")) {

@@ -28,6 +28,9 @@ std::vector<std::size_t> ChunkOffsets(const Bytes& riff);
 std::int64_t PeakMemoryBytes();
 std::int64_t ResidentMemoryBytes();
 void ResetPeakMemory();
+// Memory the address sanitizer keeps back (its quarantine of freed blocks);
+// 0 in a build without it.
+std::int64_t SanitizerSlack();
 
 // The seed of a test's random choices: FRAMEWISE_SEED when set, otherwise a
 // fresh one. Printed, so that a failing run can be repeated.
