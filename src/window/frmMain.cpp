@@ -133,6 +133,8 @@ void frmMain::ConnectEvents() {
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
     connect(cmdClear, &QPushButton::clicked, this, [this] { cmdClear_Click(); });
     connect(TimeLine, &QScrollBar::valueChanged, this, [this] { TimeLine_Change(); });
+    connect(cmdPlay, &QPushButton::clicked, this, [this] { cmdPlay_Click(); });
+    connect(cmdStop, &QPushButton::clicked, this, [this] { cmdStop_Click(); });
 }
 
 void frmMain::Form_Load() { AVIFileInit(); }
@@ -220,8 +222,7 @@ void frmMain::TimeLine_Change() {
 
 void frmMain::ShowFrame() {
     const std::int32_t frame = TimeLine->value();
-    if (CurrentAVI < 0 || static_cast<std::size_t>(CurrentAVI) >= AVIList.size()) return;
-    const std::shared_ptr<cAVI> clip = AVIList[static_cast<std::size_t>(CurrentAVI)];
+    const std::shared_ptr<cAVI> clip = CurrentClip();
     if (!clip) return;  // after unloading
     const bool useCatch = chkCatch->checkState() != Qt::Unchecked;
     clip->DrawFrame(frame, *picDisp, useCatch);

@@ -45,6 +45,11 @@ public:
     // Runs once; later calls do nothing.
     void Form_Unload();
     void TimeLine_Change();
+    // Plays the current clip until the playing flag is cleared; returns only
+    // then. Ignored while playing.
+    void cmdPlay_Click();
+    // Clears the playing flag; a running loop ends at its next pass.
+    void cmdStop_Click();
 
     // Adds the file as a clip exactly as if it had been chosen in the dialog;
     // `path` is the full path. Returns whether the clip opened.
@@ -77,6 +82,10 @@ private:
     void ConnectEvents();
     void ShowFrame();
     void UpdateMemLabel();
+    void PlayLoop();
+    void AdvanceTimeLine();
+    void ShowPlaybackRate(double seconds);
+    std::shared_ptr<cAVI> CurrentClip() const;
     void SetTimeLineRange(const cAVI& clip);
     void SizePicDisp(const cAVI& clip);
     int PixelsX(double twips) const;
