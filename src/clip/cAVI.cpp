@@ -10,9 +10,6 @@ namespace {
 std::int64_t g_catchBudget = -1;  // -1: not yet derived from the machine
 std::int64_t g_catchTotal = 0;    // bytes cached by every clip together
 
-// Frames beyond this are refused at load: no decoder or display handles them.
-constexpr std::int32_t kMaxFrameDimension = 32768;
-
 std::int64_t PaddedRowBytes(std::int64_t width) { return (width * 3 + 3) & ~std::int64_t{3}; }
 
 }  // namespace
@@ -100,7 +97,8 @@ bool cAVI::Usable() const {
     const std::int64_t last = std::int64_t{FirstFrame} + FrameCount - 1;
     if (FrameCount <= 0 || FirstFrame < 0 || last > std::numeric_limits<std::int32_t>::max()) return false;
     if (rate <= 0 || scale <= 0) return false;
-    if (width <= 0 || height <= 0 || width > kMaxFrameDimension || height > kMaxFrameDimension) return false;
+    if (width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide) return false;
+    if (width * height > kMaxFramePixels) return false;
     const std::int64_t image = PaddedRowBytes(width) * height;
     const std::int64_t physical = PhysicalMemoryBytes();
     return image <= std::numeric_limits<std::int32_t>::max() && (physical <= 0 || image <= physical / 4);

@@ -32,8 +32,6 @@ namespace {
 
 ReaderSettings g_settings;
 
-// The largest frame the service decodes; larger claims are refused at open.
-constexpr int kMaxDimension = 32768;
 
 void QuietLibav() {
     static const bool once = [] {
@@ -219,7 +217,9 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     const int height = pavi->info.rcFrame.bottom - pavi->info.rcFrame.top;
     const bool wanted24 = lpbiWanted->biBitCount == 24 && lpbiWanted->biCompression == BI_RGB &&
                           lpbiWanted->biWidth == width && lpbiWanted->biHeight == height;
-    if (!wanted24 || width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) return nullptr;
+    if (!wanted24 || width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide ||
+        std::int64_t{width} * height > kMaxFramePixels)
+        return nullptr;
     auto engine = FrameReader::Open(pavi->source, pavi->streamIndex, pavi->chunks, width, height, g_settings);
     if (!engine) return nullptr;
     auto reader = std::make_unique<AviFrameReader>();

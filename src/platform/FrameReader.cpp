@@ -38,7 +38,12 @@ bool IsPredicted(const AVFrame* f) {
 
 // The converter's fast YUV-to-RGB path works on pixel pairs and leaves the
 // last column of an odd width unwritten; the accurate path writes every pixel.
-int ConverterFlags(int width) { return SWS_BICUBIC | (width % 2 ? SWS_ACCURATE_RND : 0); }
+// Pictures whose size differs from the stream's frame (damaged headers) are
+// scaled the cheap way.
+int ConverterFlags(const AVFrame* f, int width, int height) {
+    if (f->width != width || f->height != height) return SWS_FAST_BILINEAR;
+    return SWS_BICUBIC | (width % 2 ? SWS_ACCURATE_RND : 0);
+}
 
 bool IsYuv(AVPixelFormat format) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
@@ -422,7 +427,7 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame,
     const auto format = static_cast<AVPixelFormat>(frame->format);
     SwsContext* before = sws_.get();
     sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height, format, width_, height_,
-                                    AV_PIX_FMT_BGR24, ConverterFlags(width_), nullptr, nullptr, nullptr));
+                                    AV_PIX_FMT_BGR24, ConverterFlags(frame, width_, height_), nullptr, nullptr, nullptr));
     if (!sws_) return nullptr;
     // Tagged colour matrices and full-range YUV are honoured, as a player does;
     // untagged, RGB and grey pictures keep the converter's own defaults.
