@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
-constexpr int kFrames = 300;
+constexpr int kFrames = 240;
 constexpr std::int64_t kFrameBytes = std::int64_t{kWidth} * 3 * kHeight;
 constexpr std::int64_t kBudget = std::int64_t{64} << 20;
 // The frame reader's own store of decoded pictures, kept small here so that
