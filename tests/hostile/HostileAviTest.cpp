@@ -67,6 +67,12 @@ Bytes GoodClip(Base base) {
 
 // ---- Mutations ---------------------------------------------------------------
 
+constexpr std::uint32_t Id(const char* fourCC) {
+    std::uint32_t id = 0;
+    for (int i = 3; i >= 0; --i) id = id << 8 | static_cast<std::uint8_t>(fourCC[i]);
+    return id;
+}
+
 void Resize(Bytes& bytes, std::size_t length) { bytes.resize(std::min(length, bytes.size())); }
 
 Mutation TruncateAt(std::size_t length) {
@@ -131,6 +137,22 @@ Mutation EveryPayload(const char* id, bool random, std::size_t skip = 0) {
     };
 }
 
+// Turns the padding the muxer leaves in the header list into an OpenDML
+// extended header ('odml' list, 'dmlh' chunk) claiming `totalFrames`.
+Mutation OpenDmlTotal(std::uint32_t totalFrames) {
+    return [=](Bytes& b, std::mt19937&) {
+        const std::size_t at = FindChunk(b, "JUNK", 1);
+        ASSERT_NE(at, kNone);
+        const std::uint32_t size = GetLE32(b, at + 4);
+        ASSERT_GE(size, 16u);
+        PutLE(b, at, Id("LIST"));
+        PutLE(b, at + 8, Id("odml"));
+        PutLE(b, at + 12, Id("dmlh"));
+        PutLE(b, at + 16, size - 12);
+        PutLE(b, at + 20, totalFrames);
+    };
+}
+
 Mutation Both(Mutation first, Mutation second) {
     return [=](Bytes& b, std::mt19937& rng) {
         first(b, rng);
@@ -140,12 +162,6 @@ Mutation Both(Mutation first, Mutation second) {
 
 Mutation Replace(std::function<Bytes(std::mt19937&)> make) {
     return [=](Bytes& b, std::mt19937& rng) { b = make(rng); };
-}
-
-constexpr std::uint32_t Id(const char* fourCC) {
-    std::uint32_t id = 0;
-    for (int i = 3; i >= 0; --i) id = id << 8 | static_cast<std::uint8_t>(fourCC[i]);
-    return id;
 }
 
 void AppendWords(Bytes& b, std::initializer_list<std::uint32_t> words) {
@@ -243,6 +259,8 @@ const HostileCase kCases[] = {
      Outcome::Either},
     {"FormatTooShort", Base::Ffv1, ChunkSize("strf", 4), Outcome::Either},
     {"StreamHeaderTooShort", Base::Ffv1, ChunkSize("strh", 8), Outcome::Either},
+    {"OpenDmlTotalLarger", Base::Mpeg4, OpenDmlTotal(1000), Outcome::Loads},
+    {"OpenDmlTotalLargest", Base::Ffv1, OpenDmlTotal(0xFFFFFFFF), Outcome::Loads},
     {"IndexRemoved", Base::Mpeg4, Rename("idx1", "JUNK"), Outcome::Loads},
     {"IndexRemovedWithAudio", Base::Audio, Rename("idx1", "JUNK"), Outcome::Loads},
     {"IndexPastEnd", Base::Mpeg4, EveryIndexEntry(8, [](std::uint32_t v) { return v + 0x40000000; }),
