@@ -1,0 +1,81 @@
+// framewise-playcpu CLIP.avi [SECONDS] [WARMUP] [SCREENSHOT.png]
+//
+// Measures what playing costs: opens the clip in the real main window, presses
+// Play, lets it play WARMUP seconds (0 unless given; a warm-up as long as the
+// clip measures frames from the cache), and after SECONDS (10 unless given)
+// more of wall time prints the processor time the process used meanwhile (user + system, from /proc/self/stat), the
+// frames advanced and the window title, optionally saves the window's picture,
+// then presses Stop and exits. Runs on whatever Qt platform is set (offscreen,
+// or xcb under a virtual X server). Not a test: its figures depend on the machine.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include "window/frmMain.h"
+
+namespace {
+
+// User plus system time of this process in seconds.
+double ProcessorSeconds() {
+    std::ifstream file("/proc/self/stat");
+    const std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // Fields after the command name, which may hold spaces: state is field 3,
+    // utime field 14 and stime field 15.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long long utime = 0, stime = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index) {
+        if (index == 14) utime = std::stoll(field);
+        if (index == 15) stime = std::stoll(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s CLIP.avi [SECONDS] [WARMUP] [SCREENSHOT.png]\n", argv[0]);
+        return 2;
+    }
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int warmUp = argc > 3 ? std::atoi(argv[3]) : 0;
+    const QString screenshot = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
+
+    frmMain window;
+    window.show();
+    if (!window.LoadFile(QString::fromLocal8Bit(argv[1]))) return 1;
+    long advances = 0;
+    QObject::connect(window.TimeLine, &QScrollBar::valueChanged, [&advances] { ++advances; });
+
+    double startCpu = 0;
+    QElapsedTimer wall;
+    QTimer::singleShot(warmUp * 1000, &window, [&] {
+        startCpu = ProcessorSeconds();
+        wall.start();
+        advances = 0;
+    });
+    QTimer::singleShot(0, window.cmdPlay, &QPushButton::click);
+    QTimer::singleShot((warmUp + seconds) * 1000, &window, [&] {
+        const double cpu = ProcessorSeconds() - startCpu;
+        const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+        std::printf("wall %.2f s, processor %.2f s (%.1f %% of a core), %ld frames advanced, title \"%s\"\n",
+                    elapsed, cpu, 100.0 * cpu / elapsed, advances, qPrintable(window.windowTitle()));
+        if (!screenshot.isEmpty()) window.grab().save(screenshot);
+        window.cmdStop->click();
+        window.close();
+    });
+    return QApplication::exec();
+}
