@@ -9,6 +9,7 @@
 
 #include "platform/AviHeaders.h"
 #include "platform/FrameReader.h"
+#include "platform/Memory.h"
 
 struct AviFileObject {
     std::shared_ptr<DemuxSource> source;
@@ -33,9 +34,10 @@ namespace {
 ReaderSettings g_settings;
 
 
-void QuietLibav() {
+void SetUpOnce() {
     static const bool once = [] {
         av_log_set_level(AV_LOG_FATAL);
+        KeepFreedMemoryForReuse();
         return true;
     }();
     (void)once;
@@ -131,7 +133,7 @@ void FillStreamInfo(const AviFileObject& file, const AviStreamObject& s, int vid
 
 }  // namespace
 
-void AVIFileInit() { QuietLibav(); }
+void AVIFileInit() { SetUpOnce(); }
 void AVIFileExit() {}
 
 void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes) {
@@ -140,7 +142,7 @@ void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes) {
 }
 
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t /*uMode*/, const void* /*lpHandler*/) {
-    QuietLibav();
+    SetUpOnce();
     if (!ppfile) return AVIERR_BADPARAM;
     *ppfile = nullptr;
     if (!szFile || !IsRegularFile(szFile)) return AVIERR_FILEOPEN;

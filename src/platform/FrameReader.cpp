@@ -1,5 +1,7 @@
 #include "platform/FrameReader.h"
 
+#include "platform/PictureMemory.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -17,6 +19,8 @@ namespace {
 constexpr std::size_t kAlignWindow = 12;
 constexpr std::size_t kConverterSlack = 64;
 constexpr std::size_t kPoolBuffers = 4;
+// Only the newest picture: anything more lands in fresh memory while playing.
+constexpr std::size_t kPlayingKeepBytes = 0;
 
 // Kept pictures of every reader together stay under this, so that many open
 // clips do not each hold their full budget.
@@ -50,6 +54,38 @@ bool IsYuv(AVPixelFormat format) {
     return d && d->nb_components >= 3 && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
 }
 
+void ReleasePictureBlock(void* opaque, std::uint8_t* data) {
+    FreePictureBlock(data, reinterpret_cast<std::uintptr_t>(opaque));
+}
+
+// A copy of `src` whose planes live in one block of picture memory.
+libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
+    const auto format = static_cast<AVPixelFormat>(src->format);
+    const int size = av_image_get_buffer_size(format, src->width, src->height, 64);
+    if (size <= 0) return libav::FramePtr(av_frame_clone(src));
+    // Padding past the last row, as the decoder's own buffers have, for the
+    // converter's vector loads.
+    const std::size_t bytes = static_cast<std::size_t>(size) + 64 + AV_INPUT_BUFFER_PADDING_SIZE;
+    auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));
+    if (!block) return nullptr;
+    libav::FramePtr dst(av_frame_alloc());
+    AVBufferRef* buffer = av_buffer_create(block, static_cast<int>(bytes), ReleasePictureBlock,
+                                           reinterpret_cast<void*>(static_cast<std::uintptr_t>(bytes)), 0);
+    if (!dst || !buffer) {
+        if (buffer) av_buffer_unref(&buffer);
+        else FreePictureBlock(block, bytes);
+        return nullptr;
+    }
+    dst->buf[0] = buffer;
+    dst->format = src->format;
+    dst->width = src->width;
+    dst->height = src->height;
+    if (av_image_fill_arrays(dst->data, dst->linesize, block, format, src->width, src->height, 64) < 0 ||
+        av_frame_copy(dst.get(), src) < 0 || av_frame_copy_props(dst.get(), src) < 0)
+        return nullptr;
+    return dst;
+}
+
 int DefaultThreads() {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores, 1u, 8u));
@@ -66,17 +102,16 @@ AVFrame* PictureStore::Find(int chunk) {
     return it->second.frame.get();
 }
 
-void PictureStore::Keep(int chunk, const AVFrame* frame) {
-    if (budget_ == 0) return;
+void PictureStore::Keep(int chunk, libav::FramePtr copy, std::size_t limit) {
+    if (budget_ == 0 || !copy) return;
+    limit = std::min(limit, budget_);
     if (entries_.count(chunk)) return;
-    libav::FramePtr copy(av_frame_clone(frame));
-    if (!copy) return;
     const std::size_t bytes = FrameBytes(copy.get());
     uses_.push_front(chunk);
     entries_.emplace(chunk, Entry{std::move(copy), bytes, uses_.begin()});
     bytes_ += bytes;
     g_keptBytes += bytes;
-    while ((bytes_ > budget_ || g_keptBytes > kAllReadersBudget) && uses_.size() > 1) {
+    while ((bytes_ > limit || g_keptBytes > kAllReadersBudget) && uses_.size() > 1) {
         auto victim = entries_.find(uses_.back());
         bytes_ -= victim->second.bytes;
         g_keptBytes -= victim->second.bytes;
@@ -196,19 +231,17 @@ int FrameReader::StartKeyFor(int chunk) const {
 std::shared_ptr<std::uint8_t[]> FrameReader::FreeBuffer() {
     for (const auto& buffer : pool_)
         if (buffer.use_count() == 1) return buffer;
-    std::shared_ptr<std::uint8_t[]> buffer;
-    try {
-        buffer = std::make_shared_for_overwrite<std::uint8_t[]>(packedBytes_);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    std::shared_ptr<std::uint8_t[]> buffer = MakePictureBuffer(packedBytes_);
+    if (!buffer) return nullptr;
     std::memcpy(buffer.get(), &header_, sizeof header_);
     // Row padding is never written by the converter; it reads as zeros.
     const int padding = rowBytes_ - width_ * 3;
     for (int y = 0; padding > 0 && y < height_; ++y)
         std::memset(buffer.get() + sizeof header_ + static_cast<std::size_t>(y) * rowBytes_ + width_ * 3, 0, padding);
-    std::erase_if(pool_, [](const auto& held) { return held.use_count() > 1; });
-    if (pool_.size() < kPoolBuffers) pool_.push_back(buffer);
+    // Buffers that bitmaps keep for good (cached frames) leave the pool only
+    // when it is full; the ones on screen come back to it.
+    if (pool_.size() >= kPoolBuffers) pool_.erase(pool_.begin());
+    pool_.push_back(buffer);
     return buffer;
 }
 
@@ -226,6 +259,11 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     const bool canContinue = mode_ == Mode::Aligned && used_ && !ended_ && nextOut_ <= chunk &&
                              firstValid_ <= chunk && key <= nextFeed_;
     if (!canContinue) StartRun(key);
+    // Playing straight on keeps only a short tail of pictures, so the decoder
+    // recycles its picture buffers instead of touching fresh memory for every
+    // frame; a run rolled forward to a far target keeps all it decoded, which
+    // is what stepping back needs.
+    keepLimit_ = canContinue && chunk - nextOut_ <= 1 ? kPlayingKeepBytes : settings_.keepBytes;
     AVFrame* picture = DecodeUntil(chunk);
     return picture ? Convert(picture, chunk) : nullptr;
 }
@@ -343,9 +381,16 @@ void FrameReader::OnPicture(AVFrame* frame) {
 void FrameReader::KeepAt(int chunk, const AVFrame* frame) {
     lastOut_ = chunk;
     if (chunk < firstValid_) return;
-    store_.Keep(chunk, frame);
     lastFrame_.reset(av_frame_clone(frame));
     if (chunk == target_) targetFrame_.reset(av_frame_clone(frame));
+    // A key picture shown at its own chunk costs one decode to get again:
+    // keeping it would cost more.
+    const bool intraAtItsKey = (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) && chunks_[chunk].key &&
+                               SourceOf(frame) == chunk;
+    if (intraAtItsKey) return;
+    // Kept pictures move out of the decoder's buffers (which it then reuses)
+    // into picture memory; while playing, the one kept picture just shares them.
+    store_.Keep(chunk, keepLimit_ ? CopyToPictureMemory(frame) : libav::FramePtr(av_frame_clone(frame)), keepLimit_);
 }
 
 // A run that started at key chunk k > 0 learns where its pictures belong: the

@@ -42,7 +42,9 @@ public:
     PictureStore& operator=(const PictureStore&) = delete;
     ~PictureStore() { Clear(); }
     AVFrame* Find(int chunk);
-    void Keep(int chunk, const AVFrame* frame);
+    // Keeps a reference to `frame`, then forgets the least recently used
+    // pictures until at most `limit` (and the store's budget) bytes remain.
+    void Keep(int chunk, libav::FramePtr frame, std::size_t limit);
     void Clear();
     std::size_t Bytes() const { return bytes_; }
 
@@ -140,6 +142,7 @@ private:
     std::vector<Pending> after_;   // the key picture and those after it
     std::int64_t minAfter_ = 0;
     int convertedChunk_ = -1;
+    std::size_t keepLimit_ = 0;  // what the store may hold while this request decodes
     int pictureCount_ = -1;   // pictures the whole stream yields, once known
     int swsSpace_ = -1;
     int swsFullRange_ = -1;

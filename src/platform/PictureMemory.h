@@ -1,0 +1,18 @@
+// Memory for decoded and converted pictures. Frames are large and come and
+// go all the time; fresh pages cost a fault each on first touch, which on some
+// machines dwarfs decoding. Blocks are carved from 2 MB-aligned slabs that the
+// kernel may back with transparent huge pages, and freed blocks are reused.
+// Thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// A block of at least `bytes` bytes, 64-byte aligned; null when none can be had.
+void* AllocatePictureBlock(std::size_t bytes);
+// Returns a block from AllocatePictureBlock with the same `bytes`.
+void FreePictureBlock(void* block, std::size_t bytes);
+
+// A shared byte array in picture memory.
+std::shared_ptr<std::uint8_t[]> MakePictureBuffer(std::size_t bytes);
