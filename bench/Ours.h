@@ -11,7 +11,7 @@ namespace bench {
 
 struct CacheFootprint {
     double catchBytesPerFrame = 0;  // GetCatchSize / frames cached
-    double heapBytesPerFrame = 0;   // heap the cache took per frame, all objects included
+    double heapBytesPerFrame = 0;   // memory the cache took per frame, objects and pixel block
 };
 
 // One LoadAVI in ms; NaN when it fails.

@@ -103,7 +103,7 @@ std::string MeasurementsRow(const FileResult& r) {
 
 std::string RatiosHeader() {
     return "| file | seq/plain_seq (≥ 0.95) | rand/bound_rand (≤ 1.0) | rand/ffms2_rand (≤ 0.7) | "
-           "back/(1000/seq) (≤ 2) | hit/memcpy (≤ 2) | open/plain_open (≤ 1.5) | heap per cached frame − "
+           "back/(1000/seq) (≤ 2) | hit/memcpy (≤ 2) | open/plain_open (≤ 1.5) | memory per cached frame − "
            "biSizeImage (B) |\n"
            "|---|--:|--:|--:|--:|--:|--:|--:|";
 }

@@ -19,7 +19,7 @@ struct FileResult {
     double hit_us, memcpy_us;
     double cached_bytes_per_frame;
     std::int64_t biSizeImage = 0;
-    double heap_bytes_per_frame;  // table only: the cache's whole heap cost per frame
+    double heap_bytes_per_frame;  // table only: the cache's whole memory cost per frame
     int ffms2_frames = 0;         // table only: frames ffms2 counts
 };
 
