@@ -45,20 +45,35 @@ std::int64_t NextDueTime(std::int64_t reading, double intervalMs) {
     return static_cast<std::int64_t>(due);
 }
 
-// Handles the pending window events. Before the due time it first sleeps
-// until an event arrives or the due time comes, whichever is first, so a
-// playing clip costs no processor time between frames.
-void ProcessEventsUntil(QTimer& wake, std::int64_t due) {
-    std::int64_t remaining = 0;
-    if (__builtin_sub_overflow(due, GetTickCount64(), &remaining)) remaining = kLongestWaitMs;
-    if (remaining <= 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        return;
+// Handles the pending window events between due times. Before the due time
+// it first sleeps until an event arrives or the due time comes, whichever is
+// first, so a playing clip costs no processor time between frames.
+class EventWait {
+public:
+    // The wake timer repeats, once a frame interval after the due time: an
+    // event loop nested in the processing (a modal dialog, a second playback
+    // loop) may take an expiry, and Qt's plain Unix dispatcher then sleeps on
+    // with no timer left to wake it.
+    explicit EventWait(double intervalMs) {
+        wake_.setTimerType(Qt::PreciseTimer);
+        const int period = static_cast<int>(std::clamp<long long>(std::llround(intervalMs), 1, kLongestWaitMs));
+        QObject::connect(&wake_, &QTimer::timeout, &wake_, [this, period] { wake_.setInterval(period); });
     }
-    // The wake timer's event ends the wait; it needs no handler.
-    wake.start(static_cast<int>(std::min(remaining, kLongestWaitMs)));
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
+
+    void Until(std::int64_t due) {
+        std::int64_t remaining = 0;
+        if (__builtin_sub_overflow(due, GetTickCount64(), &remaining)) remaining = kLongestWaitMs;
+        if (remaining <= 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return;
+        }
+        wake_.start(static_cast<int>(std::min(remaining, kLongestWaitMs)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+
+private:
+    QTimer wake_;
+};
 
 // A number for the title in the user's locale, without group separators.
 QString FormatRate(double rate, char format, int precision) {
@@ -90,9 +105,7 @@ void frmMain::PlayLoop() {
     timer.StartTime();
     const double intervalMs = FrameIntervalMs(clip->GetFPS());  // kept when another clip is chosen
     std::int64_t nextDue = 0;
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
+    EventWait betweenFrames(intervalMs);
     while (IsPlaying) {
         if (GetTickCount64() >= nextDue) {
             // From this moment, not from the last due time: a late frame is not caught up.
@@ -102,7 +115,7 @@ void frmMain::PlayLoop() {
             ShowPlaybackRate(timer.RetTime());
             timer.StartTime();
         }
-        ProcessEventsUntil(wake, nextDue);
+        betweenFrames.Until(nextDue);
         if (!window) return;  // destroyed by a handler: touch nothing of it
     }
 }
