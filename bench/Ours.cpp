@@ -119,8 +119,8 @@ CacheFootprint OursCacheFootprint(const std::string& path, int count) {
     c.clip->ClearCatch();
     const double heap = (before - HeapInUse()) / cached;
     const double block = PixelBlockFootprint(c, first, cached);
-    const bool blockOutsideHeap = std::isfinite(block) && heap < catchBytes / 2;
-    return {catchBytes, blockOutsideHeap ? heap + block : heap};
+    if (heap >= catchBytes / 2) return {catchBytes, heap};  // the pixels live on the C heap
+    return {catchBytes, heap + block};                     // NaN when the block cannot be measured
 }
 
 }  // namespace bench
