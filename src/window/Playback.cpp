@@ -94,8 +94,7 @@ void frmMain::cmdPlay_Click() {
 void frmMain::cmdStop_Click() { IsPlaying = 0; }
 
 void frmMain::PlayLoop() {
-    const std::shared_ptr<cAVI> clip = CurrentClip();
-    if (!clip) {  // unloaded: there is nothing to play
+    if (!CurrentClip()) {  // unloaded: there is nothing to play
         IsPlaying = 0;
         return;
     }
@@ -103,7 +102,9 @@ void frmMain::PlayLoop() {
     sTime timer;
     timer.Init();
     timer.StartTime();
-    const double intervalMs = FrameIntervalMs(clip->GetFPS());  // kept when another clip is chosen
+    // Kept when another clip is chosen. The clip itself is not held: closing
+    // the window releases it while the loop is still on its way out.
+    const double intervalMs = FrameIntervalMs(CurrentClip()->GetFPS());
     std::int64_t nextDue = 0;
     EventWait betweenFrames(intervalMs);
     while (IsPlaying) {

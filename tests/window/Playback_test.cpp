@@ -3,6 +3,7 @@
 // by, and only the test moves it. Nothing here depends on real time.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -279,9 +280,11 @@ TEST_F(PlaybackTest, TheOtherControlsWorkDuringPlayback) {
 
 TEST_F(PlaybackTest, ClosingTheWindowEndsTheLoopBeforeItMeetsAClosedClip) {
     LoadThroughDialog(Clip("clip.avi", Spec(10)));
+    const std::weak_ptr<cAVI> clip = window->Clips().at(0);
     const std::size_t ran = Play({[&] {
                                       tick = 1040;
                                       window->close();
+                                      EXPECT_TRUE(clip.expired());  // released though the loop is still running
                                   },
                                   [] { ADD_FAILURE() << "a pass after closing"; }});
     EXPECT_EQ(ran, 1u);
