@@ -19,10 +19,7 @@ struct OpenClip {
     std::unique_ptr<MemorySurface> surface;
     bool ok = false;
 
-    // Memory an earlier clip freed goes back to the system first, so every
-    // measurement starts as the first clip of a session does.
     explicit OpenClip(const std::string& path) {
-        malloc_trim(0);
         ok = clip->LoadAVI(path);
         if (ok) surface = std::make_unique<MemorySurface>(clip->GetWidth(), clip->GetHeight());
     }

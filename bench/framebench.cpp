@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
+
 #include <random>
 #include <sys/mman.h>
 #include <string>
@@ -22,6 +24,7 @@ using namespace bench;
 
 constexpr int kOpenRepeats = 5;
 constexpr int kSeqRepeats = 3;
+constexpr int kSeqMaxRepeats = 25;
 constexpr int kShortRepeats = 301;
 constexpr int kFootprintFrames = 16;
 
@@ -99,6 +102,15 @@ double FirstTouchUsPerPage() {
     return us;
 }
 
+// Memory that earlier measurements freed goes back to the system before
+// each one, ours and the references alike, so none inherits pages another
+// touched.
+template <class Measure>
+double Fresh(Measure measure) {
+    malloc_trim(0);
+    return measure();
+}
+
 template <class Measure>
 double MedianOf(int repeats, Measure measure) {
     std::vector<double> values;
@@ -113,12 +125,16 @@ void MeasureOpen(FileResult& r) {
     r.plain_open_ms = MedianOf(kOpenRepeats, [&] { return PlainOpenMs(r.file); });
 }
 
-// Best of a few alternating runs: other processes on the machine only ever
-// slow a run down.
+// Best of alternating runs: other processes on the machine only ever slow a
+// run down. Short clips get more runs (about a second in all, at most
+// kSeqMaxRepeats pairs), since a run of a few milliseconds is at the mercy of
+// one scheduling delay.
 void MeasureSequential(FileResult& r) {
-    for (int i = 0; i < kSeqRepeats; ++i) {
-        r.seq_fps = std::fmax(r.seq_fps, OursSeqFps(r.file));
-        r.plain_seq_fps = std::fmax(r.plain_seq_fps, PlainSeqFps(r.file, DefaultDecoderThreads(), r.frames));
+    Stopwatch watch;
+    for (int i = 0; i < kSeqMaxRepeats && (i < kSeqRepeats || watch.Seconds() < 1.0); ++i) {
+        r.seq_fps = std::fmax(r.seq_fps, Fresh([&] { return OursSeqFps(r.file); }));
+        r.plain_seq_fps = std::fmax(
+            r.plain_seq_fps, Fresh([&] { return PlainSeqFps(r.file, DefaultDecoderThreads(), r.frames); }));
     }
 }
 
@@ -139,21 +155,21 @@ void MeasureRandom(FileResult& r, const Options& o, std::int32_t first, const st
     const std::vector<std::int64_t> positions = RandomPositions(o.seed, o.randomCount, r.frames);
     std::vector<std::int32_t> clipFrames;
     for (const std::int64_t p : positions) clipFrames.push_back(first + static_cast<std::int32_t>(p));
-    r.rand_ms = OursRandMs(r.file, clipFrames);
-    r.bound_rand_ms = BoundRandMs(r.file, chunks, positions);
-    if (ffms.Usable()) r.ffms2_rand_ms = ffms.MeanGetFrameMs(Ffms2Frames(ffms, chunks, positions, r.frames));
+    r.rand_ms = Fresh([&] { return OursRandMs(r.file, clipFrames); });
+    r.bound_rand_ms = Fresh([&] { return BoundRandMs(r.file, chunks, positions); });
+    const std::vector<int> ffmsFrames = Ffms2Frames(ffms, chunks, positions, r.frames);
+    if (ffms.Usable()) r.ffms2_rand_ms = Fresh([&] { return ffms.MeanGetFrameMs(ffmsFrames); });
 }
 
 void MeasureBack(FileResult& r, const Options& o, std::int32_t first, const std::vector<PlainChunk>& chunks,
                  const Ffms2Clip& ffms) {
     const std::int64_t start = std::min<std::int64_t>(r.frames - 1, std::max<std::int64_t>(r.frames / 2 + 1, o.backCount));
     const int steps = static_cast<int>(std::min<std::int64_t>(o.backCount, start));
-    r.back_ms = OursBackMs(r.file, first + static_cast<std::int32_t>(start), steps);
+    r.back_ms = Fresh([&] { return OursBackMs(r.file, first + static_cast<std::int32_t>(start), steps); });
     if (!ffms.Usable()) return;
     const std::vector<int> ends = Ffms2Frames(ffms, chunks, {start, start - steps}, r.frames);
-    if (ends[0] - ends[1] == steps) r.ffms2_back_ms = ffms.BackStepMs(ends[0], steps);
     // With drop frames fewer pictures lie between the ends: step over those.
-    else if (ends[0] > ends[1]) r.ffms2_back_ms = ffms.BackStepMs(ends[0], ends[0] - ends[1]);
+    if (ends[0] > ends[1]) r.ffms2_back_ms = Fresh([&] { return ffms.BackStepMs(ends[0], ends[0] - ends[1]); });
 }
 
 bool MeasureFile(FileResult& r, const Options& o) {
