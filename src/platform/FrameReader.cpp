@@ -162,6 +162,8 @@ bool FrameReader::OpenDecoder(int width, int height) {
     codec_->thread_count = settings_.threads > 0 ? settings_.threads : DefaultThreads();
     codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
+    reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
 
     // The demuxer hands a paletted stream's colours to the first packet it
     // reads; chunks are read here directly, so the palette travels with the
@@ -423,6 +425,11 @@ void FrameReader::AlignStep(AVFrame* frame) {
         }
         after_.push_back({libav::FramePtr(av_frame_clone(frame)), source});
         minAfter_ = std::numeric_limits<std::int64_t>::max();
+        // Without reordering nothing is shown before a key picture.
+        if (!reorders_) {
+            CommitLead(static_cast<std::int64_t>(before_.size()));
+            return;
+        }
         // A key this reader has placed before needs no second look.
         if (auto known = leading_.find(runKey_); known != leading_.end() && known->second >= static_cast<int>(before_.size()))
             CommitLead(known->second);

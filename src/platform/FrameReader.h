@@ -121,6 +121,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     int rowBytes_ = 0;
+    bool reorders_ = true;  // the codec may show pictures in another order than it decodes them
 
     // The current decoding run.
     Mode mode_ = Mode::Aligned;

@@ -14,7 +14,7 @@ constexpr std::size_t kHugePage = 2u << 20;
 constexpr std::size_t kSlabBytes = 64u << 20;
 constexpr std::size_t kGrain = 4096;
 // Free blocks beyond this give their pages back to the system.
-constexpr std::size_t kMaxIdleBytes = 128u << 20;
+constexpr std::size_t kMaxIdleBytes = 256u << 20;  // a reader's whole keep budget
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kUseSlabs = false;  // keep the sanitizer's view of every block
