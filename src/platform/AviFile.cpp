@@ -22,6 +22,7 @@ struct AviStreamObject {
     int streamIndex = -1;
     AVISTREAMINFOA info;
     std::vector<Chunk> chunks;
+    std::int64_t firstTimestamp = 0;  // chunk timestamp of the stream's first position
 };
 
 struct AviFrameReader {
@@ -96,7 +97,7 @@ const AviStreamHeader* HeaderFor(const AviFileObject& file, int streamIndex, int
     return nullptr;
 }
 
-void FillStreamInfo(const AviFileObject& file, const AviStreamObject& s, int videoOrdinal, AVISTREAMINFOA& info) {
+void FillStreamInfo(const AviFileObject& file, AviStreamObject& s, int videoOrdinal, AVISTREAMINFOA& info) {
     const AVStream* st = file.source->format->streams[s.streamIndex];
     info = AVISTREAMINFOA{};
     info.fccType = streamtypeVIDEO;
@@ -122,6 +123,10 @@ void FillStreamInfo(const AviFileObject& file, const AviStreamObject& s, int vid
                 std::min<std::int64_t>(file.headers.odmlTotalFrames, indexed), info.dwLength,
                 std::numeric_limits<std::int32_t>::max()));
         }
+        // The demuxer numbers chunks from the header's start, unless it finds
+        // that start implausible (over an hour), when it numbers them from 0.
+        const bool plausible = h->rate > 0 && h->scale > 0 && h->start <= 3600ull * h->rate / h->scale;
+        s.firstTimestamp = plausible ? h->start : 0;
     } else {
         info.dwScale = static_cast<DWORD>(st->time_base.num);
         info.dwRate = static_cast<DWORD>(st->time_base.den);
@@ -226,7 +231,8 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     if (!engine) return nullptr;
     auto reader = std::make_unique<AviFrameReader>();
     reader->engine = std::move(engine);
-    reader->start = pavi->info.dwStart;
+    // Position N is chunk timestamp N - dwStart + the first position's timestamp.
+    reader->start = static_cast<std::int64_t>(pavi->info.dwStart) - pavi->firstTimestamp;
     return reader.release();
 }
 

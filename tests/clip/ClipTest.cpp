@@ -123,6 +123,29 @@ TEST(LoadAVI, OpensAUtf8PathAndReadsTheFirstFrame) {
     EXPECT_EQ(fwtest::FrameNumberOf(surface.Image()), 0);
 }
 
+// A stream that starts at frame S shows its first picture at S, whether the
+// demuxer keeps that start (S = 5) or drops it as implausible (over an hour).
+class StreamStart : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(StreamStart, FirstPictureIsAtTheFirstFrame) {
+    const std::uint32_t start = GetParam();
+    std::vector<std::uint8_t> bytes = fwtest::ReadAll(SmallClip());
+    Put32(bytes, StrhAt(bytes) + 28, start);
+    const std::string path = WriteBytes(fwtest::TempDir() + "/start.avi", bytes);
+    cAVI clip;
+    ASSERT_TRUE(clip.LoadAVI(path));
+    EXPECT_EQ(clip.GetFirstFrame(), static_cast<std::int32_t>(start));
+    for (std::int32_t frame = clip.GetLastFrame(); frame >= clip.GetFirstFrame(); frame -= 3) {
+        cDIBx dib;
+        ASSERT_TRUE(clip.ReadFrame(frame, dib));
+        EXPECT_EQ(fwtest::FrameNumberOfDIB(dib.PointerToBits(), dib.Width(), dib.Height()),
+                  frame - clip.GetFirstFrame())
+            << "frame " << frame;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, StreamStart, ::testing::Values(0u, 5u, 25u * 3600u + 1u));
+
 struct BadFile {
     const char* name;
     std::string (*make)(const std::string& dir);
