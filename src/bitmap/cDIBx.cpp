@@ -294,21 +294,22 @@ bool cDIBx::ReadBlocks(int fd, std::int32_t infoBytes, std::int32_t pixelBytes, 
     return true;
 }
 
+// Takes the packed bitmap's header; true when its pixels can be imported.
+bool cDIBx::TakePackedHeader(const std::uint8_t* packed) {
+    RtlMoveMemory(&InfoHeader, packed, kInfoHeaderBytes);
+    // bfSize must stay a 32-bit value.
+    return InfoHeader.biBitCount >= 16 && InfoHeader.biSizeImage >= 1 &&
+           InfoHeader.biSizeImage <= INT32_MAX - kHeadersBytes;
+}
+
 bool cDIBx::CreateFromSharedPackedDIB(std::shared_ptr<const std::uint8_t[]> packed) {
-    if (!packed) return false;
-    BITMAPINFOHEADER header;
-    RtlMoveMemory(&header, packed.get(), kInfoHeaderBytes);
-    if (header.biBitCount < 16 || header.biSizeImage < 1 || header.biSizeImage > INT32_MAX - kHeadersBytes) {
-        InfoHeader = header;
-        return false;
-    }
+    if (!packed || !TakePackedHeader(packed.get())) return false;
     Block info;
     try {
         info = NewBlock(kInfoHeaderBytes);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    InfoHeader = header;
     RtlMoveMemory(info.get(), &InfoHeader, kInfoHeaderBytes);
     // The pixels stay where they are: the block is shared, never written.
     const std::uint8_t* pixels = packed.get() + kInfoHeaderBytes;
@@ -320,30 +321,20 @@ bool cDIBx::CreateFromSharedPackedDIB(std::shared_ptr<const std::uint8_t[]> pack
     return true;
 }
 
+// Copies the packed bitmap into a block of its own, then takes that block.
 bool cDIBx::CreateFromPackedDIBPointer(const void* const& pDIB) {
     if (pDIB == nullptr) return false;
     const auto* packed = static_cast<const std::uint8_t*>(pDIB);
-    RtlMoveMemory(&InfoHeader, packed, kInfoHeaderBytes);
-    if (InfoHeader.biBitCount < 16 || InfoHeader.biSizeImage < 1) return false;
-    // bfSize must stay a 32-bit value.
-    if (InfoHeader.biSizeImage > INT32_MAX - kHeadersBytes) return false;
-    const auto pixelBytes = static_cast<std::size_t>(InfoHeader.biSizeImage);
-
-    Block bits, info;
+    if (!TakePackedHeader(packed)) return false;
+    const std::size_t packedBytes = kInfoHeaderBytes + static_cast<std::size_t>(InfoHeader.biSizeImage);
+    Block copy;
     try {
-        bits = NewBlock(pixelBytes);
-        info = NewBlock(kInfoHeaderBytes);
+        copy = NewBlock(packedBytes);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    RtlMoveMemory(bits.get(), packed + kInfoHeaderBytes, pixelBytes);
-    RtlMoveMemory(info.get(), &InfoHeader, kInfoHeaderBytes);
-    Bits = std::move(bits);
-    BitsBytes = InfoHeader.biSizeImage;
-    BitmapInfo = std::move(info);
-    BitmapInfoBytes = kInfoHeaderBytes;
-    FileHeader = BITMAPFILEHEADER{kBitmapFileType, InfoHeader.biSizeImage + kHeadersBytes, 0, 0, kHeadersBytes};
-    return true;
+    RtlMoveMemory(copy.get(), packed, packedBytes);
+    return CreateFromSharedPackedDIB(std::move(copy));
 }
 
 bool cDIBx::WriteToFile(const std::string& Filename) const {

@@ -51,6 +51,7 @@ public:
 
 private:
     static bool FileExists(const std::string& Filename);
+    bool TakePackedHeader(const std::uint8_t* packed);
     // The steps of CreateFromFile after the open; each shows its own message.
     bool ReadFromOpenFile(int fd, const std::string& Filename);
     bool ReadBlocks(int fd, std::int32_t infoBytes, std::int32_t pixelBytes, const std::string& Filename);

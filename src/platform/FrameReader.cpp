@@ -279,7 +279,7 @@ void FrameReader::StartRun(int key) {
     runKey_ = key;
     runSent_ = 0;
     nextFeed_ = key;
-    before_.clear();
+    seenBefore_ = 0;
     after_.clear();
     lastOut_ = -1;
     // From the first chunk the numbering holds by definition.
@@ -405,7 +405,7 @@ void FrameReader::AlignStep(AVFrame* frame) {
     if (source == AV_NOPTS_VALUE) {
         // Without sources only the count can place pictures.
         after_.push_back({libav::FramePtr(av_frame_clone(frame)), runKey_});
-        minAfter_ = runKey_ + static_cast<std::int64_t>(before_.size()) + 1;
+        minAfter_ = runKey_ + seenBefore_ + 1;
         CommitAlignment(false);
         return;
     }
@@ -416,8 +416,7 @@ void FrameReader::AlignStep(AVFrame* frame) {
             return;
         }
         if (source != runKey_) {
-            before_.push_back({nullptr, source});
-            if (before_.size() > kAlignWindow) {
+            if (++seenBefore_ > static_cast<int>(kAlignWindow)) {
                 GiveUpKey();
                 StartRun(StartKeyFor(target_));
             }
@@ -427,24 +426,24 @@ void FrameReader::AlignStep(AVFrame* frame) {
         minAfter_ = std::numeric_limits<std::int64_t>::max();
         // Without reordering nothing is shown before a key picture.
         if (!reorders_) {
-            CommitLead(static_cast<std::int64_t>(before_.size()));
+            CommitLead(seenBefore_);
             return;
         }
         // A key this reader has placed before needs no second look.
-        if (auto known = leading_.find(runKey_); known != leading_.end() && known->second >= static_cast<int>(before_.size()))
+        if (auto known = leading_.find(runKey_); known != leading_.end() && known->second >= seenBefore_)
             CommitLead(known->second);
         return;
     }
     after_.push_back({libav::FramePtr(av_frame_clone(frame)), source});
     minAfter_ = std::min(minAfter_, source);
-    const std::int64_t settled = runKey_ + static_cast<std::int64_t>(before_.size()) + 1;
+    const std::int64_t settled = runKey_ + seenBefore_ + 1;
     if (minAfter_ <= settled || after_.size() > kAlignWindow) CommitAlignment(false);
 }
 
 // At the decoder's end every picture it will deliver is out, so the pictures
 // it dropped are simply the chunks sent that gave none.
 void FrameReader::CommitAlignment(bool atEnd) {
-    const std::int64_t seenBefore = static_cast<std::int64_t>(before_.size());
+    const std::int64_t seenBefore = seenBefore_;
     std::int64_t lead = seenBefore;
     if (atEnd) {
         const std::int64_t delivered = seenBefore + static_cast<std::int64_t>(after_.size());
@@ -462,7 +461,7 @@ void FrameReader::CommitLead(std::int64_t lead) {
     nextOut_ = firstValid_;
     std::vector<Pending> pictures = std::move(after_);
     after_.clear();
-    before_.clear();
+    seenBefore_ = 0;
     for (Pending& p : pictures) {
         const int chunk = nextOut_++;
         if (chunk < static_cast<int>(chunks_.size())) KeepAt(chunk, p.frame.get());

@@ -139,7 +139,7 @@ private:
     libav::FramePtr targetFrame_;
     libav::FramePtr lastFrame_;
     // Alignment of a run that started at runKey_ > 0.
-    std::vector<Pending> before_;  // pictures delivered before the key picture
+    int seenBefore_ = 0;           // pictures delivered before the key picture
     std::vector<Pending> after_;   // the key picture and those after it
     std::int64_t minAfter_ = 0;
     int convertedChunk_ = -1;
