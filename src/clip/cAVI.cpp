@@ -105,7 +105,9 @@ bool cAVI::Usable() const {
 }
 
 bool cAVI::Fail(HRESULT status, const std::string& Filename) {
-    if (status != 0) MsgBox("There was an error working with the file:\r\n" + Filename, MB_ICONINFORMATION);
+    // A cancelled load is the user's own choice and needs no message.
+    if (status != 0 && status != AVIERR_USERABORT)
+        MsgBox("There was an error working with the file:\r\n" + Filename, MB_ICONINFORMATION);
     Release();
     return false;
 }
@@ -143,3 +145,10 @@ float cAVI::GetFPS() const {
 }
 
 std::string cAVI::GetCodecName() const { return AVIStreamDecoderName(pGetFrame); }
+
+std::string cAVI::GetContainerName() const { return AVIFileContainerName(pAVIFile); }
+
+FrameKind cAVI::GetFrameKind(std::int32_t Frame) const {
+    if (Frame < FirstFrame || Frame > GetLastFrame()) return FrameKind::Unknown;
+    return AVIStreamGetFrameKind(pGetFrame, Frame);
+}

@@ -44,6 +44,11 @@ public:
     std::int32_t GetRate() const { return static_cast<std::int32_t>(StreamInfo.dwRate); }
     std::int32_t GetScale() const { return static_cast<std::int32_t>(StreamInfo.dwScale); }
     std::string GetCodecName() const;
+    // The demuxer's short name of the file's container ("avi", "matroska,webm").
+    std::string GetContainerName() const;
+    // What frame `Frame` shows (key, repeat, or the decoder's picture type once
+    // decoded); Unknown outside the clip. Costs no decoding.
+    FrameKind GetFrameKind(std::int32_t Frame) const;
     PGETFRAME FrameReader() const { return pGetFrame; }
     // Fetches frame `Frame` into `out` without drawing or caching.
     bool ReadFrame(std::int32_t Frame, cDIBx& out);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "platform/AviHeaders.h"
 #include "platform/FrameReader.h"
@@ -33,6 +34,7 @@ struct AviFrameReader {
 namespace {
 
 ReaderSettings g_settings;
+AVIProgressHandler g_progress;
 
 
 void SetUpOnce() {
@@ -261,3 +263,22 @@ ULONG AVIFileRelease(PAVIFILE pfile) {
 FrameReaderStats AVIStreamGetFrameStats(PGETFRAME pg) { return pg ? pg->engine->Stats() : FrameReaderStats{}; }
 
 std::string AVIStreamDecoderName(PGETFRAME pg) { return pg ? pg->engine->DecoderName() : std::string(); }
+
+FrameKind AVIStreamGetFrameKind(PGETFRAME pg, LONG lPos) {
+    return pg ? pg->engine->KindAt(static_cast<std::int64_t>(lPos) - pg->start) : FrameKind::Unknown;
+}
+
+AVIProgressHandler AVISetProgressHandler(AVIProgressHandler handler) {
+    return std::exchange(g_progress, std::move(handler));
+}
+
+const std::vector<std::string>& AVIFileExtensions() {
+    static const std::vector<std::string> extensions = {"avi", "mp4", "m4v", "mov", "qt",  "3gp", "3g2",
+                                                        "mkv", "webm", "ogv", "ogg", "ts", "m2ts", "mts",
+                                                        "flv", "mpg", "mpeg", "vob", "wmv", "asf"};
+    return extensions;
+}
+
+std::string AVIFileContainerName(PAVIFILE pfile) {
+    return pfile && pfile->source->format->iformat ? pfile->source->format->iformat->name : "";
+}

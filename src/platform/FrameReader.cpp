@@ -146,6 +146,7 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<DemuxSource> sour
     std::unique_ptr<FrameReader> reader(new FrameReader(std::move(source), streamIndex, std::move(chunks), settings));
     if (!reader->OpenDecoder(width, height)) return nullptr;
     if (!reader->chunks_.empty()) reader->chunks_.front().key = true;  // decoding starts there
+    reader->pictureTypes_.assign(reader->chunks_.size(), 0);
     return reader;
 }
 
@@ -224,6 +225,19 @@ int FrameReader::StartKeyFor(int chunk) const {
         key = KeyAtOrBefore(key - 1);
     }
     return key;
+}
+
+FrameKind FrameReader::KindAt(std::int64_t position) const {
+    if (chunks_.empty() || position < 0) return FrameKind::Unknown;
+    const int chunk = ChunkFor(position);
+    if (chunks_[chunk].ts != position || (pictureCount_ > 0 && chunk >= pictureCount_)) return FrameKind::Repeat;
+    if (chunks_[chunk].key) return FrameKind::Key;
+    switch (pictureTypes_[chunk]) {
+        case 'I': return FrameKind::I;
+        case 'P': return FrameKind::P;
+        case 'B': return FrameKind::B;
+        default: return FrameKind::Unknown;
+    }
 }
 
 // ---- Decoding --------------------------------------------------------------
@@ -383,6 +397,7 @@ void FrameReader::OnPicture(AVFrame* frame) {
 void FrameReader::KeepAt(int chunk, const AVFrame* frame) {
     lastOut_ = chunk;
     if (chunk < firstValid_) return;
+    pictureTypes_[chunk] = av_get_picture_type_char(frame->pict_type);
     lastFrame_.reset(av_frame_clone(frame));
     if (chunk == target_) targetFrame_.reset(av_frame_clone(frame));
     // A key picture shown at its own chunk costs one decode to get again:

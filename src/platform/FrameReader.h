@@ -75,6 +75,7 @@ public:
     // anyone else still holds it.
     std::shared_ptr<const std::uint8_t[]> Get(std::int64_t position);
     const FrameReaderStats& Stats() const { return stats_; }
+    FrameKind KindAt(std::int64_t position) const;
     std::string DecoderName() const;
 
 private:
@@ -114,6 +115,7 @@ private:
     std::vector<std::uint8_t> palette_;  // AV_PKT_DATA_PALETTE for <= 8-bit streams
     PictureStore store_;
     std::unordered_map<int, int> leading_;  // key chunk -> pictures shown before it
+    std::vector<char> pictureTypes_;         // per chunk: the decoder's I/P/B once seen, else 0
     BITMAPINFOHEADER header_;                // of every packed bitmap
     std::size_t packedBytes_ = 0;            // header, bottom-up BGR rows, slack
     std::vector<std::shared_ptr<std::uint8_t[]>> pool_;

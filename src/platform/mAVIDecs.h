@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "WinTypes.h"
 
@@ -37,11 +39,15 @@ inline constexpr HRESULT AVIERR_FILEOPEN = -2147205009;
 inline constexpr HRESULT AVIERR_NODATA = -2147205005;
 inline constexpr HRESULT AVIERR_BADFORMAT = -2147205018;
 inline constexpr HRESULT AVIERR_BADPARAM = -2147205011;
+// The user cancelled a long operation (see AVISetProgressHandler): a failure
+// that needs no message.
+inline constexpr HRESULT AVIERR_USERABORT = -2147204922;
 
 void AVIFileInit();
 void AVIFileExit();
 
-// szFile is a UTF-8 path. Only AVI files open.
+// szFile is a UTF-8 path. AVI files and every other container the demuxers
+// read open; positions follow the container's rules (see FrameTable.h).
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t uMode, const void* lpHandler);
 // Finds the lParam-th stream of the given type (only streamtypeVIDEO is served).
 HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG lParam);
@@ -78,3 +84,26 @@ FrameReaderStats AVIStreamGetFrameStats(PGETFRAME pg);
 void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes);
 // The decoder's short name ("mpeg4", "h264"), empty for a null reader.
 std::string AVIStreamDecoderName(PGETFRAME pg);
+
+// What a frame position shows, for a readout beside the picture: Key when the
+// position's own chunk or packet is a key frame, Repeat when it shows the
+// picture of an earlier position (an empty chunk or frame slot), otherwise the
+// picture type the decoder reported once the position has been decoded, and
+// Unknown before that. Costs no decoding.
+enum class FrameKind : char { Unknown = 0, Key = 'K', Repeat = 'R', I = 'I', P = 'P', B = 'B' };
+FrameKind AVIStreamGetFrameKind(PGETFRAME pg, LONG lPos);
+
+// Long operations (listing the packets of a file that carries no index, in
+// AVIFileGetStream) call the handler now and then with the fraction done,
+// from 0 at the start to 1 at the end, on the calling thread. Returning false
+// cancels the operation, which then fails with AVIERR_USERABORT. Returns the
+// handler installed before; an empty handler never cancels.
+using AVIProgressHandler = std::function<bool(double done)>;
+AVIProgressHandler AVISetProgressHandler(AVIProgressHandler handler);
+
+// Name extensions (lower case, without the dot) of the video files offered
+// for opening; any other file is still tried.
+const std::vector<std::string>& AVIFileExtensions();
+// The demuxer's short name of an open file ("avi", "mov,mp4,m4a,3gp,3g2,mj2",
+// "matroska,webm"), empty for a null file.
+std::string AVIFileContainerName(PAVIFILE pfile);
