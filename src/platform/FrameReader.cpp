@@ -9,7 +9,6 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -17,7 +16,6 @@ namespace {
 // How many pictures a run that started at a key chunk may deliver before its
 // alignment must be settled. Reordering codecs settle within a few pictures.
 constexpr std::size_t kAlignWindow = 12;
-constexpr std::size_t kConverterSlack = 64;
 constexpr std::size_t kPoolBuffers = 4;
 // Only the newest picture: anything more lands in fresh memory while playing.
 constexpr std::size_t kPlayingKeepBytes = 0;
@@ -38,20 +36,6 @@ std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
 
 bool IsPredicted(const AVFrame* f) {
     return f->pict_type == AV_PICTURE_TYPE_P || f->pict_type == AV_PICTURE_TYPE_B;
-}
-
-// The converter's fast YUV-to-RGB path works on pixel pairs and leaves the
-// last column of an odd width unwritten; the accurate path writes every pixel.
-// Pictures whose size differs from the stream's frame (damaged headers) are
-// scaled the cheap way.
-int ConverterFlags(const AVFrame* f, int width, int height) {
-    if (f->width != width || f->height != height) return SWS_FAST_BILINEAR;
-    return SWS_BICUBIC | (width % 2 ? SWS_ACCURATE_RND : 0);
-}
-
-bool IsYuv(AVPixelFormat format) {
-    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-    return d && d->nb_components >= 3 && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
 }
 
 void ReleasePictureBlock(void* opaque, std::uint8_t* data) {
@@ -184,9 +168,8 @@ bool FrameReader::OpenDecoder(int width, int height) {
     height_ = height;
     rowBytes_ = (width * 3 + 3) & ~3;
     const std::size_t imageBytes = static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height);
-    // The converter's vector code may store a little past the end of a row;
-    // the bottom-up layout puts the first row it writes at the buffer's end.
-    packedBytes_ = sizeof(BITMAPINFOHEADER) + imageBytes + kConverterSlack;
+    packedBytes_ = sizeof(BITMAPINFOHEADER) + imageBytes;
+    converter_.emplace(width, height);
     header_.biSize = sizeof(BITMAPINFOHEADER);
     header_.biWidth = width;
     header_.biHeight = height;
@@ -250,7 +233,7 @@ std::shared_ptr<std::uint8_t[]> FrameReader::FreeBuffer() {
     std::shared_ptr<std::uint8_t[]> buffer = MakePictureBuffer(packedBytes_);
     if (!buffer) return nullptr;
     std::memcpy(buffer.get(), &header_, sizeof header_);
-    // Row padding is never written by the converter; it reads as zeros.
+    // Conversion writes only the pixels of each row; the padding reads as zeros.
     const int padding = rowBytes_ - width_ * 3;
     for (int y = 0; padding > 0 && y < height_; ++y)
         std::memset(buffer.get() + sizeof header_ + static_cast<std::size_t>(y) * rowBytes_ + width_ * 3, 0, padding);
@@ -490,30 +473,8 @@ void FrameReader::GiveUpKey() {
 // ---- Conversion ------------------------------------------------------------
 
 std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame, int chunk) {
-    const auto format = static_cast<AVPixelFormat>(frame->format);
-    SwsContext* before = sws_.get();
-    sws_.reset(sws_getCachedContext(sws_.release(), frame->width, frame->height, format, width_, height_,
-                                    AV_PIX_FMT_BGR24, ConverterFlags(frame, width_, height_), nullptr, nullptr, nullptr));
-    if (!sws_) return nullptr;
-    // Tagged colour matrices and full-range YUV are honoured, as a player does;
-    // untagged, RGB and grey pictures keep the converter's own defaults.
-    const int space = frame->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : frame->colorspace;
-    const int full = frame->color_range == AVCOL_RANGE_JPEG;
-    const bool tagged = space != SWS_CS_DEFAULT || full;
-    if (sws_.get() != before) swsSpace_ = swsFullRange_ = -1;
-    if (tagged && IsYuv(format) && (space != swsSpace_ || full != swsFullRange_)) {
-        sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(space), full, sws_getCoefficients(SWS_CS_DEFAULT),
-                                 1, 0, 1 << 16, 1 << 16);
-        swsSpace_ = space;
-        swsFullRange_ = full;
-    }
     std::shared_ptr<std::uint8_t[]> buffer = FreeBuffer();
-    if (!buffer) return nullptr;
-    std::uint8_t* pixels = buffer.get() + sizeof(BITMAPINFOHEADER);
-    // Bottom-up rows: start at the last row and walk backwards.
-    std::uint8_t* dst[4] = {pixels + static_cast<std::size_t>(rowBytes_) * (height_ - 1), nullptr, nullptr, nullptr};
-    int dstStride[4] = {-rowBytes_, 0, 0, 0};
-    if (sws_scale(sws_.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) <= 0) return nullptr;
+    if (!buffer || !converter_->Convert(frame, buffer.get() + sizeof(BITMAPINFOHEADER))) return nullptr;
     ++stats_.conversions;
     convertedChunk_ = chunk;
     current_ = std::move(buffer);

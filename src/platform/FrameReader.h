@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/Libav.h"
+#include "platform/PictureConverter.h"
 #include "platform/mAVIDecs.h"
 
 struct Chunk {
@@ -111,13 +113,13 @@ private:
     libav::CodecPtr codec_;
     libav::PacketPtr packet_;
     libav::FramePtr frame_;
-    libav::SwsPtr sws_;
+    std::optional<PictureConverter> converter_;
     std::vector<std::uint8_t> palette_;  // AV_PKT_DATA_PALETTE for <= 8-bit streams
     PictureStore store_;
     std::unordered_map<int, int> leading_;  // key chunk -> pictures shown before it
     std::vector<char> pictureTypes_;         // per chunk: the decoder's I/P/B once seen, else 0
     BITMAPINFOHEADER header_;                // of every packed bitmap
-    std::size_t packedBytes_ = 0;            // header, bottom-up BGR rows, slack
+    std::size_t packedBytes_ = 0;            // header, then bottom-up BGR rows
     std::vector<std::shared_ptr<std::uint8_t[]>> pool_;
     std::shared_ptr<std::uint8_t[]> current_;  // the last packed bitmap handed out
     int width_ = 0;
@@ -147,7 +149,5 @@ private:
     int convertedChunk_ = -1;
     std::size_t keepLimit_ = 0;  // what the store may hold while this request decodes
     int pictureCount_ = -1;   // pictures the whole stream yields, once known
-    int swsSpace_ = -1;
-    int swsFullRange_ = -1;
     FrameReaderStats stats_;
 };

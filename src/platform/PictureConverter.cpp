@@ -1,0 +1,127 @@
+#include "platform/PictureConverter.h"
+
+#include <cstring>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+bool IsYuv(AVPixelFormat format) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    return d && d->nb_components >= 3 && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+}
+
+// Pictures whose size differs from the stream's frame (damaged headers) are
+// scaled the cheap way.
+int ConverterFlags(const AVFrame* picture, int width, int height) {
+    return picture->width != width || picture->height != height ? SWS_FAST_BILINEAR : SWS_BICUBIC;
+}
+
+// A picture like `like` (format and size) whose every byte is pseudo-random.
+libav::FramePtr RandomPicture(const AVFrame* like) {
+    libav::FramePtr picture(av_frame_alloc());
+    if (!picture) return nullptr;
+    picture->format = like->format;
+    picture->width = like->width;
+    picture->height = like->height;
+    if (av_frame_get_buffer(picture.get(), 0) < 0) return nullptr;
+    std::uint32_t state = 0x9E3779B9u;
+    for (AVBufferRef* buffer : picture->buf) {
+        for (std::size_t i = 0; buffer && i < buffer->size; ++i) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            buffer->data[i] = static_cast<std::uint8_t>(state);
+        }
+    }
+    return picture;
+}
+
+}  // namespace
+
+PictureConverter::PictureConverter(int width, int height)
+    : width_(width), height_(height), rowBytes_((width * 3 + 3) & ~3) {}
+
+bool PictureConverter::Convert(const AVFrame* picture, std::uint8_t* pixels) {
+    if (!Prepare(picture)) return false;
+    return straight_ ? ConvertStraight(picture, pixels) : ConvertThroughFrame(picture, pixels);
+}
+
+// Tagged colour matrices and full-range YUV are honoured, as a player does;
+// untagged, RGB and grey pictures keep the converter's own defaults.
+bool PictureConverter::Prepare(const AVFrame* picture) {
+    const auto format = static_cast<AVPixelFormat>(picture->format);
+    SwsContext* before = sws_.get();
+    sws_.reset(sws_getCachedContext(sws_.release(), picture->width, picture->height, format, width_, height_,
+                                    AV_PIX_FMT_BGR24, ConverterFlags(picture, width_, height_), nullptr, nullptr,
+                                    nullptr));
+    if (!sws_) return false;
+    const bool fresh = sws_.get() != before;
+    if (fresh) space_ = fullRange_ = -1;
+    const int space = picture->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : picture->colorspace;
+    const int full = picture->color_range == AVCOL_RANGE_JPEG;
+    if ((space != SWS_CS_DEFAULT || full) && IsYuv(format) && (space != space_ || full != fullRange_)) {
+        sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(space), full, sws_getCoefficients(SWS_CS_DEFAULT),
+                                 1, 0, 1 << 16, 1 << 16);
+        space_ = space;
+        fullRange_ = full;
+    }
+    if (fresh) straight_ = ProbeStraight(picture);
+    return true;
+}
+
+// Straight conversion writes the bottom-up rows with a negative stride. Where
+// the converter's vector stores run past a row's last pixel they land on the
+// row written just before it, and where the stride leaves no room for a whole
+// last block the converter may stop short of it. Which sizes suffer depends
+// on the path the converter picks for the format, size and processor at hand,
+// so rather than predict it, a random picture of the stream's format is
+// converted both ways whenever the converter changes, and straight conversion
+// is kept only when it gives the same pixels and writes no other byte.
+bool PictureConverter::ProbeStraight(const AVFrame* like) {
+    const libav::FramePtr probe = RandomPicture(like);
+    if (!probe) return false;
+    const std::size_t imageBytes = static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height_);
+    constexpr std::uint8_t kUntouched = 0xA5;
+    constexpr std::size_t kGuard = 4096;
+    std::vector<std::uint8_t> expected(imageBytes, kUntouched);
+    std::vector<std::uint8_t> straight(imageBytes + kGuard, kUntouched);
+    if (!ConvertThroughFrame(probe.get(), expected.data()) || !ConvertStraight(probe.get(), straight.data()))
+        return false;
+    for (std::size_t i = imageBytes; i < straight.size(); ++i)
+        if (straight[i] != kUntouched) return false;
+    return std::memcmp(expected.data(), straight.data(), imageBytes) == 0;
+}
+
+bool PictureConverter::ConvertStraight(const AVFrame* picture, std::uint8_t* pixels) {
+    std::uint8_t* lastRow = pixels + static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height_ - 1);
+    std::uint8_t* dst[4] = {lastRow, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {-rowBytes_, 0, 0, 0};
+    return sws_scale(sws_.get(), picture->data, picture->linesize, 0, picture->height, dst, dstStride) > 0;
+}
+
+// The converter writes a picture exactly into a frame laid out as libav lays
+// out its own: rows padded to the widest vector the processor has and slack
+// after the last row. From there the rows are copied bottom-up.
+bool PictureConverter::ConvertThroughFrame(const AVFrame* picture, std::uint8_t* pixels) {
+    if (!topDown_) {
+        libav::FramePtr frame(av_frame_alloc());
+        if (!frame) return false;
+        frame->format = AV_PIX_FMT_BGR24;
+        frame->width = width_;
+        frame->height = height_;
+        if (av_frame_get_buffer(frame.get(), 0) < 0) return false;
+        topDown_ = std::move(frame);
+    }
+    if (sws_scale(sws_.get(), picture->data, picture->linesize, 0, picture->height, topDown_->data,
+                  topDown_->linesize) <= 0)
+        return false;
+    const std::size_t rowPixelBytes = static_cast<std::size_t>(width_) * 3;
+    for (int y = 0; y < height_; ++y)
+        std::memcpy(pixels + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_,
+                    topDown_->data[0] + static_cast<std::ptrdiff_t>(y) * topDown_->linesize[0], rowPixelBytes);
+    return true;
+}
