@@ -1,7 +1,8 @@
-// Generated AVI clips in which every frame shows its own number, so that a
+// Generated clips in which every frame shows its own number, so that a
 // frame-accuracy fault cannot hide: the upper half shows the number in large
 // digits, the lower half carries it as a 4x4 grid of black/white cells (16
-// bits) that survives lossy codecs.
+// bits) that survives lossy codecs. The pictures are drawn here and encoded by
+// the ffmpeg program, into whatever container the file name's extension names.
 #pragma once
 
 #include <cstdint>
@@ -14,23 +15,24 @@
 namespace fwtest {
 
 struct ClipSpec {
-    std::string encoder = "ffv1";  // libavcodec encoder name: ffv1, mpeg4, libx264, mjpeg, rawvideo, ...
+    std::string encoder = "ffv1";  // ffmpeg encoder name: ffv1, mpeg4, libx264, mjpeg, rawvideo, libvpx-vp9, ...
     int width = 64;
     int height = 48;
     int frames = 10;          // pictures encoded
-    int rate = 25;            // dwRate
-    int scale = 1;            // dwScale
+    int rate = 25;            // frame rate as rate / scale
+    int scale = 1;
     int gop = 12;             // key frame distance
     int bFrames = 0;          // B-frames between references (codecs that have them)
-    // Positions left as empty chunks (drop frames): picture k is written at
-    // position k + (number of empty positions before it).
+    // Positions left without a picture (AVI drop frames, timestamp gaps):
+    // picture k is written at position k + (number of empty positions before it).
     std::vector<int> emptyPositions;
-    bool withAudio = false;   // add an interleaved PCM audio stream
-    // Encoder-private options, e.g. {"x264-params", "open-gop=1"}.
+    bool withAudio = false;   // add an audio stream
+    std::string pixelFormat;  // the encoder's input format; empty for its default
+    // Further output options, each given to ffmpeg as "-first second".
     std::vector<std::pair<std::string, std::string>> options;
 };
 
-// Writes the clip; returns false (and prints why) when the encoder is missing.
+// Writes the clip; returns false (and prints why) when ffmpeg fails.
 bool MakeClip(const std::string& path, const ClipSpec& spec);
 // The number a generated picture carries, read back from its cells; -1 when
 // the picture carries none.
@@ -39,5 +41,10 @@ int FrameNumberOfDIB(const std::uint8_t* bottomUpBgr, int width, int height);
 // The position -> picture number table the clip must show: empty positions
 // repeat the previous picture.
 std::vector<int> ExpectedNumbers(const ClipSpec& spec);
+// Runs a command through the shell with `input` on its standard input and
+// returns its standard output; `ok` tells whether it exited with status 0.
+std::string RunCommand(const std::string& command, const std::string& input, bool& ok);
+// `text` quoted for the shell.
+std::string ShellQuoted(const std::string& text);
 
 }  // namespace fwtest

@@ -1,103 +1,110 @@
 #include "ReferenceDecode.h"
 
 #include <algorithm>
-#include <memory>
+#include <array>
+#include <cstdlib>
+#include <sstream>
 
-extern "C" {
-#include <libavutil/pixdesc.h>
-}
-
-#include "LibavPtr.h"
+#include "ClipMaker.h"
 
 namespace fwtest {
 
 namespace {
 
-class Converter {
-public:
-    Converter(int width, int height) : width_(width), height_(height), row_((width * 3 + 3) & ~3) {
-        bytes_.resize(static_cast<std::size_t>(row_) * height + 64);  // converter slack
-    }
-    std::uint64_t Hash(const AVFrame* f) {
-        sws_.reset(sws_getCachedContext(sws_.release(), f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                        width_, height_, AV_PIX_FMT_BGR24,
-                                        SWS_BICUBIC | (width_ % 2 ? SWS_ACCURATE_RND : 0), nullptr, nullptr,
-                                        nullptr));
-        const bool yuv = IsYuv(static_cast<AVPixelFormat>(f->format));
-        const int space = f->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : f->colorspace;
-        const int full = f->color_range == AVCOL_RANGE_JPEG;
-        if (yuv && (space != SWS_CS_DEFAULT || full))
-            sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(space), full,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        uint8_t* dst[4] = {bytes_.data() + static_cast<std::size_t>(row_) * (height_ - 1)};
-        int stride[4] = {-row_};
-        std::fill(bytes_.begin(), bytes_.end(), 0);
-        sws_scale(sws_.get(), f->data, f->linesize, 0, f->height, dst, stride);
-        return HashBytes(bytes_.data(), bytes_.size() - 64);
-    }
+const std::string kConvert = " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 -sws_flags bicubic";
 
-private:
-    static bool IsYuv(AVPixelFormat format) {
-        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
-        return d && d->nb_components >= 3 && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
-    }
-    int width_, height_, row_;
-    std::vector<std::uint8_t> bytes_;
-    Ptr<SwsContext> sws_;
-};
+std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    for (std::string f; std::getline(in, f, ',');) fields.push_back(f.substr(f.find_first_not_of(' ')));
+    return fields;
+}
 
 }  // namespace
 
-std::uint64_t HashBytes(const std::uint8_t* data, std::size_t size) {
-    std::uint64_t h = 1469598103934665603ULL;
-    for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ULL;
-    return h ? h : 1;
-}
-
-std::uint64_t ReferenceClip::HashAt(std::int64_t position) const {
-    auto it = std::upper_bound(packetPositions.begin(), packetPositions.end(), position);
-    std::size_t j = it == packetPositions.begin() ? 0 : static_cast<std::size_t>(it - packetPositions.begin()) - 1;
-    if (pictureHashes.empty()) return 0;
-    return pictureHashes[std::min(j, pictureHashes.size() - 1)];
-}
-
-bool DecodeReference(const std::string& path, ReferenceClip& out) {
-    out = ReferenceClip{};
-    AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), av_find_input_format("avi"), nullptr) < 0) return false;
-    std::unique_ptr<AVFormatContext, InputCloser> fmt(raw);
-    const int index = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0) return false;
-    const AVCodecParameters* par = fmt->streams[index]->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    if (!codec) return false;
-    Ptr<AVCodecContext> ctx(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(ctx.get(), par);
-    ctx->thread_count = 1;
-    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return false;
-    out.width = par->width;
-    out.height = std::abs(par->height);
-    out.decoder = codec->name;
-    Converter converter(out.width, out.height);
-    Ptr<AVPacket> pkt(av_packet_alloc());
-    Ptr<AVFrame> frame(av_frame_alloc());
-    auto drain = [&] {
-        while (avcodec_receive_frame(ctx.get(), frame.get()) == 0) {
-            out.pictureHashes.push_back(converter.Hash(frame.get()));
-            av_frame_unref(frame.get());
-        }
-    };
-    while (av_read_frame(fmt.get(), pkt.get()) >= 0) {
-        if (pkt->stream_index == index && pkt->size > 0) {
-            out.packetPositions.push_back(pkt->dts);
-            avcodec_send_packet(ctx.get(), pkt.get());
-            drain();
-        }
-        av_packet_unref(pkt.get());
+std::size_t Reference::PictureFor(std::int64_t position, Positions rule) const {
+    std::int64_t index = position;
+    if (rule != Positions::Ordinal && !slots.empty()) {
+        const std::int64_t first = rule == Positions::Pts ? slots.front() : 0;
+        index = std::upper_bound(slots.begin(), slots.end(), position + first) - slots.begin() - 1;
     }
-    avcodec_send_packet(ctx.get(), nullptr);
-    drain();
-    return true;
+    return static_cast<std::size_t>(std::clamp<std::int64_t>(index, 0, std::int64_t(pictures.size()) - 1));
+}
+
+bool DecodeReference(const std::string& path, Reference& out) {
+    out = Reference{};
+    bool ok = false;
+    const std::string file = ShellQuoted(path);
+    std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
+                                      "-of csv=p=0 " + file, "", ok));
+    char comma = 0;
+    if (!ok || !(size >> out.width >> comma >> out.height)) return false;
+    std::stringstream hashes(RunCommand("ffmpeg -v error -i " + file + kConvert +
+                                        " -c:v rawvideo -f framehash -hash CRC32 pipe:1", "", ok));
+    for (std::string line; ok && std::getline(hashes, line);)
+        if (line[0] != '#') out.pictures.push_back(std::stoul(Fields(line).back(), nullptr, 16));
+    std::stringstream packets(RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pts,dts,size "
+                                         "-of csv=p=0 " + file, "", ok));
+    for (std::string line; ok && std::getline(packets, line);) {
+        // pts, dts, size: the dts where the container gives one (AVI gives only that)
+        const std::vector<std::string> f = Fields(line);
+        if (f.size() == 3 && std::stol(f[2]) > 0) out.slots.push_back(std::atoll(f[f[1] == "N/A" ? 0 : 1].c_str()));
+    }
+    return ok && !out.pictures.empty();
+}
+
+std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height) {
+    const std::size_t stride = static_cast<std::size_t>(width * 3 + 3) & ~std::size_t{3};
+    std::uint32_t crc = 0;
+    for (int y = height - 1; y >= 0; --y) crc = Crc32(crc, bottomUpBgr + y * stride, static_cast<std::size_t>(width) * 3);
+    return crc;
+}
+
+std::string DescribeDifference(const std::string& path, std::size_t index, const std::uint8_t* bottomUpBgr,
+                               int width, int height) {
+    bool ok = false;
+    const std::string picture =
+        RunCommand("ffmpeg -v error -i " + ShellQuoted(path) + kConvert + " -vf " +
+                       ShellQuoted("select=eq(n\\," + std::to_string(index) + ")") + " -frames:v 1 -f rawvideo pipe:1",
+                   "", ok);
+    const std::size_t row = static_cast<std::size_t>(width) * 3;
+    const std::size_t stride = (row + 3) & ~std::size_t{3};
+    if (!ok || picture.size() != row * height) return "ffmpeg gave no picture " + std::to_string(index);
+    int bytes = 0, padding = 0, worst = 0, left = width, right = -1;
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* ours = bottomUpBgr + (height - 1 - y) * stride;
+        for (std::size_t x = 0; x < stride; ++x) {
+            if (x >= row) {
+                padding += ours[x] != 0;
+                continue;
+            }
+            const int d = std::abs(ours[x] - static_cast<std::uint8_t>(picture[y * row + x]));
+            if (d == 0) continue;
+            ++bytes;
+            worst = std::max(worst, d);
+            left = std::min(left, static_cast<int>(x / 3));
+            right = std::max(right, static_cast<int>(x / 3));
+        }
+    }
+    if (bytes == 0 && padding == 0) return "";
+    return std::to_string(bytes) + " bytes differ (by up to " + std::to_string(worst) + ", columns " +
+           std::to_string(left) + "-" + std::to_string(right) + "), " + std::to_string(padding) +
+           " padding bytes are not zero";
 }
 
 }  // namespace fwtest

@@ -1,8 +1,7 @@
-// A plain sequential decode of a clip, independent of the frame engine: the
-// demuxer's packets of the first video stream in file order, every picture
-// the decoder delivers converted to bottom-up BGR24 the way the engine's
-// packed bitmaps are laid out. Picture j belongs to the j-th packet; a
-// position shows the picture of the last packet at or before it.
+// What the ffmpeg program makes of a clip, as an independent reference for the
+// frame reader: every picture a plain sequential decode delivers, converted to
+// 24-bit BGR as ffmpeg converts it (-sws_flags bicubic), and the timestamps
+// of the video packets that carry pictures.
 #pragma once
 
 #include <cstdint>
@@ -11,19 +10,30 @@
 
 namespace fwtest {
 
-struct ReferenceClip {
-    int width = 0;
-    int height = 0;
-    std::vector<std::int64_t> packetPositions;  // stream position of each non-empty chunk
-    std::vector<std::uint64_t> pictureHashes;   // one per delivered picture
-    std::string decoder;
-
-    // The hash of what `position` (0-based from the stream start) must show;
-    // 0 when there is none.
-    std::uint64_t HashAt(std::int64_t position) const;
+// How a clip's positions map onto the pictures of a sequential decode.
+enum class Positions {
+    Ordinal,  // position N is the N-th picture
+    Dts,      // position N shows the last picture whose packet's dts is at or before N (AVI)
+    Pts,      // the same by pts, counted from the first packet's (frame-slot time bases)
 };
 
-bool DecodeReference(const std::string& path, ReferenceClip& out);
-std::uint64_t HashBytes(const std::uint8_t* data, std::size_t size);
+struct Reference {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pictures;  // CRC-32 of each picture's top-down rows, in output order
+    std::vector<std::int64_t> slots;      // per packet with a picture: its dts or pts
+
+    // The index of the picture that `position` shows.
+    std::size_t PictureFor(std::int64_t position, Positions rule) const;
+};
+
+bool DecodeReference(const std::string& path, Reference& out);
+// CRC-32 of a bottom-up BGR bitmap's pixels (padding left out), taken over its
+// rows from the top, as ffmpeg's framehash takes it.
+std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height);
+// Where a bottom-up bitmap differs from picture `index` of the ffmpeg decode,
+// in words; empty when it does not, nor in its row padding (always zero).
+std::string DescribeDifference(const std::string& path, std::size_t index, const std::uint8_t* bottomUpBgr,
+                               int width, int height);
 
 }  // namespace fwtest

@@ -47,6 +47,13 @@ std::vector<std::string> CorpusFiles() {
     return files;
 }
 
+const std::vector<std::string>& CorpusNames() {
+    static const std::vector<std::string> names = {"Megamind.avi", "Principe_inertie.avi", "dummy_video.avi",
+                                                   "homer.avi",    "movie-hello.avi",      "movie.avi",
+                                                   "sage-example.avi", "tree.avi"};
+    return names;
+}
+
 CaptureMessages::CaptureMessages() {
     previous_ = SetMessageBoxHandler([this](const std::string& text, const std::string& caption, int icon) {
         messages_.push_back({text, caption, icon});

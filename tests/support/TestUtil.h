@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@ std::string TempDir();
 // Path of a file of the real-file corpus (../shared/corpus next to the repository).
 std::string CorpusPath(const std::string& name);
 std::vector<std::string> CorpusFiles();  // every *.avi there, sorted
+const std::vector<std::string>& CorpusNames();  // the corpus's files, whether here or not
+
+// Skips the test, saying why, when a corpus file is not on this machine.
+#define FW_SKIP_WITHOUT_CORPUS(path, name)                                                      \
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "corpus file " << (name) << " not found"
 
 struct Message {
     std::string text;

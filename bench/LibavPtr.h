@@ -1,4 +1,4 @@
-// Owning handles for the libav objects the test support code uses.
+// Owning handles for the libav objects the reference loops use.
 #pragma once
 
 extern "C" {
