@@ -1,4 +1,6 @@
-// The AVI file service on libavformat's AVI demuxer and libavcodec.
+// The AVI file service on libavformat and libavcodec: AVI files through the
+// AVI demuxer as the service has always read them, every other container
+// through its own demuxer and frame table.
 #include "platform/mAVIDecs.h"
 
 #include <sys/stat.h>
@@ -9,11 +11,14 @@
 #include <utility>
 
 #include "platform/AviHeaders.h"
+#include "platform/DemuxSource.h"
 #include "platform/FrameReader.h"
+#include "platform/FrameTable.h"
 #include "platform/Memory.h"
 
 struct AviFileObject {
     std::shared_ptr<DemuxSource> source;
+    bool avi = false;  // read by the AVI demuxer
     AviHeaders headers;
     bool headersRead = false;
 };
@@ -22,19 +27,17 @@ struct AviStreamObject {
     std::shared_ptr<DemuxSource> source;
     int streamIndex = -1;
     AVISTREAMINFOA info;
-    std::vector<Chunk> chunks;
-    std::int64_t firstTimestamp = 0;  // chunk timestamp of the stream's first position
+    std::shared_ptr<FrameTable> table;
 };
 
 struct AviFrameReader {
     std::unique_ptr<FrameReader> engine;
-    std::int64_t start = 0;
+    std::int64_t start = 0;  // the stream's first frame number
 };
 
 namespace {
 
 ReaderSettings g_settings;
-AVIProgressHandler g_progress;
 
 
 void SetUpOnce() {
@@ -51,43 +54,6 @@ bool IsRegularFile(const char* path) {
     return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The index the demuxer read from the file ('idx1' or OpenDML 'indx').
-std::vector<Chunk> ChunksFromIndex(AVStream* st) {
-    std::vector<Chunk> chunks;
-    const int count = avformat_index_get_entries_count(st);
-    chunks.reserve(static_cast<std::size_t>(std::max(count, 0)));
-    for (int i = 0; i < count; ++i) {
-        const AVIndexEntry* e = avformat_index_get_entry(st, i);
-        if (!e || e->size <= 0) continue;
-        chunks.push_back({e->pos, e->size, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0});
-    }
-    return chunks;
-}
-
-// A file without an index: walk the packets once to list the chunks. The
-// demuxer then calls every chunk a key chunk, so none is trusted as one but the
-// first; a packet's position is that of its payload, 8 bytes into the chunk.
-std::vector<Chunk> ChunksFromScan(AVFormatContext* fmt, int streamIndex) {
-    std::vector<Chunk> chunks;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        fmt->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    libav::PacketPtr pkt(av_packet_alloc());
-    if (!pkt || av_seek_frame(fmt, streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0) {
-        avio_seek(fmt->pb, 0, SEEK_SET);
-    }
-    std::int64_t position = 0;
-    while (pkt && av_read_frame(fmt, pkt.get()) >= 0) {
-        if (pkt->stream_index == streamIndex && pkt->size > 0 && pkt->pos >= 0) {
-            const std::int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : position;
-            chunks.push_back({pkt->pos - 8, pkt->size, ts, chunks.empty()});
-            position = ts + 1;
-        }
-        av_packet_unref(pkt.get());
-    }
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) fmt->streams[i]->discard = AVDISCARD_DEFAULT;
-    return chunks;
-}
-
 const AviStreamHeader* HeaderFor(const AviFileObject& file, int streamIndex, int videoOrdinal) {
     const auto& hs = file.headers.streams;
     if (!file.headersRead) return nullptr;
@@ -99,12 +65,20 @@ const AviStreamHeader* HeaderFor(const AviFileObject& file, int streamIndex, int
     return nullptr;
 }
 
-void FillStreamInfo(const AviFileObject& file, AviStreamObject& s, int videoOrdinal, AVISTREAMINFOA& info) {
-    const AVStream* st = file.source->format->streams[s.streamIndex];
-    info = AVISTREAMINFOA{};
+// The demuxer numbers chunks from the header's start, unless it finds that
+// start implausible (over an hour), when it numbers them from 0.
+std::int64_t FirstTimestamp(const AviStreamHeader* h) {
+    const bool plausible = h && h->rate > 0 && h->scale > 0 && h->start <= 3600ull * h->rate / h->scale;
+    return plausible ? h->start : 0;
+}
+
+// An AVI stream reports its header as the file has it.
+AVISTREAMINFOA AviStreamInfo(const AviFileObject& file, const AVStream* st, const AviStreamHeader* h,
+                             const FrameTable& table, bool first) {
+    AVISTREAMINFOA info;
     info.fccType = streamtypeVIDEO;
     info.fccHandler = st->codecpar->codec_tag;
-    if (const AviStreamHeader* h = HeaderFor(file, s.streamIndex, videoOrdinal)) {
+    if (h) {
         info.fccHandler = h->fccHandler;
         info.dwFlags = h->flags;
         info.wPriority = h->priority;
@@ -119,23 +93,46 @@ void FillStreamInfo(const AviFileObject& file, AviStreamObject& s, int videoOrdi
         info.dwSampleSize = h->sampleSize;
         std::strncpy(info.szName, h->name.c_str(), sizeof info.szName - 1);
         // OpenDML files may count only the first RIFF in the stream header.
-        if (videoOrdinal == 0 && file.headers.odmlTotalFrames > info.dwLength && !s.chunks.empty()) {
-            const std::int64_t indexed = s.chunks.back().ts + 1;
+        if (first && file.headers.odmlTotalFrames > info.dwLength && !table.Packets().empty()) {
+            const std::int64_t indexed = table.Packets().back().slot + 1;
             info.dwLength = static_cast<DWORD>(std::clamp<std::int64_t>(
                 std::min<std::int64_t>(file.headers.odmlTotalFrames, indexed), info.dwLength,
                 std::numeric_limits<std::int32_t>::max()));
         }
-        // The demuxer numbers chunks from the header's start, unless it finds
-        // that start implausible (over an hour), when it numbers them from 0.
-        const bool plausible = h->rate > 0 && h->scale > 0 && h->start <= 3600ull * h->rate / h->scale;
-        s.firstTimestamp = plausible ? h->start : 0;
     } else {
         info.dwScale = static_cast<DWORD>(st->time_base.num);
         info.dwRate = static_cast<DWORD>(st->time_base.den);
         info.dwLength = static_cast<DWORD>(std::clamp<std::int64_t>(
             st->nb_frames > 0 ? st->nb_frames : st->duration, 0, std::numeric_limits<std::int32_t>::max()));
     }
-    info.rcFrame = RECT{0, 0, st->codecpar->width, std::abs(st->codecpar->height)};
+    return info;
+}
+
+// The stream's nominal frame rate; a variable-rate stream (whose average
+// rate strays from it) its average rate; a stream counting whole frames the
+// rate its timestamps count.
+AVRational NominalRate(const AVStream* st, const FrameTable& table) {
+    if (table.Rule() == PositionRule::FrameSlots) return av_inv_q(st->time_base);
+    const AVRational nominal = st->r_frame_rate;
+    const AVRational average = st->avg_frame_rate;
+    const bool hasNominal = nominal.num > 0 && nominal.den > 0;
+    const bool hasAverage = average.num > 0 && average.den > 0;
+    if (hasNominal && (!hasAverage || std::abs(av_q2d(average) / av_q2d(nominal) - 1.0) < 0.01)) return nominal;
+    return hasAverage ? average : AVRational{0, 1};
+}
+
+// Any other stream: frames from 0, as many as its frame table has positions.
+AVISTREAMINFOA OtherStreamInfo(const AVStream* st, const FrameTable& table) {
+    AVISTREAMINFOA info;
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler = st->codecpar->codec_tag;
+    AVRational rate = NominalRate(st, table);
+    av_reduce(&rate.num, &rate.den, rate.num, rate.den, std::numeric_limits<std::int32_t>::max());
+    info.dwRate = static_cast<DWORD>(std::max(rate.num, 0));
+    info.dwScale = static_cast<DWORD>(std::max(rate.den, 0));
+    info.dwLength = static_cast<DWORD>(
+        std::clamp<std::int64_t>(table.PositionCount(), 0, std::numeric_limits<std::int32_t>::max()));
+    return info;
 }
 
 }  // namespace
@@ -148,19 +145,37 @@ void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes) {
     g_settings.keepBytes = keepBytes;
 }
 
+// Demuxers that make pictures of what is not video (still images, text):
+// such files are not clips.
+bool NotVideo(const AVInputFormat* format) {
+    const std::string_view name = format->name;
+    return name == "image2" || name.ends_with("_pipe") || name == "tty" || name == "bin" || name == "xbin" ||
+           name == "adf" || name == "idf";
+}
+
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t /*uMode*/, const void* /*lpHandler*/) {
     SetUpOnce();
     if (!ppfile) return AVIERR_BADPARAM;
     *ppfile = nullptr;
     if (!szFile || !IsRegularFile(szFile)) return AVIERR_FILEOPEN;
+    // A RIFF AVI file is always read as AVI, however damaged; anything else
+    // by whichever demuxer recognises it.
+    const bool avi = StartsAsAvi(szFile);
     AVFormatContext* raw = nullptr;
-    if (avformat_open_input(&raw, szFile, av_find_input_format("avi"), nullptr) < 0) return AVIERR_FILEOPEN;
+    if (avformat_open_input(&raw, szFile, avi ? av_find_input_format("avi") : nullptr, nullptr) < 0)
+        return AVIERR_FILEOPEN;
     auto source = std::make_shared<DemuxSource>();
     source->format.reset(raw);
     source->fileSize = avio_size(raw->pb);
+    if (!avi && NotVideo(raw->iformat)) return AVIERR_FILEOPEN;
+    // MP4 and MOV describe their streams in the header; other containers
+    // are probed for what their streams hold.
+    const bool described = std::string_view(raw->iformat->name).find("mp4") != std::string_view::npos;
+    if (!avi && !described && avformat_find_stream_info(raw, nullptr) < 0) return AVIERR_FILEOPEN;
     auto file = std::make_unique<AviFileObject>();
     file->source = std::move(source);
-    file->headersRead = ReadAviHeaders(szFile, file->headers);
+    file->avi = avi;
+    file->headersRead = avi && ReadAviHeaders(szFile, file->headers);
     *ppfile = file.release();
     return AVIERR_OK;
 }
@@ -178,9 +193,13 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG 
         auto stream = std::make_unique<AviStreamObject>();
         stream->source = pfile->source;
         stream->streamIndex = static_cast<int>(i);
-        stream->chunks = ChunksFromIndex(fmt->streams[i]);
-        if (stream->chunks.empty()) stream->chunks = ChunksFromScan(fmt, stream->streamIndex);
-        FillStreamInfo(*pfile, *stream, lParam, stream->info);
+        const AviStreamHeader* header = HeaderFor(*pfile, stream->streamIndex, lParam);
+        HRESULT error = AVIERR_NODATA;
+        stream->table = MakeFrameTable(pfile->source, stream->streamIndex, FirstTimestamp(header), error);
+        if (!stream->table) return error;
+        stream->info = pfile->avi ? AviStreamInfo(*pfile, st, header, *stream->table, lParam == 0)
+                                          : OtherStreamInfo(st, *stream->table);
+        stream->info.rcFrame = RECT{0, 0, st->codecpar->width, std::abs(st->codecpar->height)};
         *ppavi = stream.release();
         return AVIERR_OK;
     }
@@ -210,7 +229,7 @@ HRESULT AVIFileInfo(PAVIFILE pfile, AVIFILEINFOA* pfi, LONG lSize) {
     pfi->dwScale = h.microSecPerFrame;
     pfi->dwRate = 1000000;
     pfi->dwLength = h.totalFrames;
-    std::strncpy(pfi->szFileType, "AVI", sizeof pfi->szFileType - 1);
+    std::strncpy(pfi->szFileType, pfile->source->format->iformat->name, sizeof pfi->szFileType - 1);
     return AVIERR_OK;
 }
 
@@ -229,12 +248,12 @@ PGETFRAME AVIStreamGetFrameOpen(PAVISTREAM pavi, const BITMAPINFOHEADER* lpbiWan
     if (!wanted24 || width <= 0 || height <= 0 || width > kMaxFrameSide || height > kMaxFrameSide ||
         std::int64_t{width} * height > kMaxFramePixels)
         return nullptr;
-    auto engine = FrameReader::Open(pavi->source, pavi->streamIndex, pavi->chunks, width, height, g_settings);
+    const AVStream* st = pavi->source->format->streams[pavi->streamIndex];
+    auto engine = FrameReader::Open(pavi->table, st->codecpar, st->time_base, width, height, g_settings);
     if (!engine) return nullptr;
     auto reader = std::make_unique<AviFrameReader>();
     reader->engine = std::move(engine);
-    // Position N is chunk timestamp N - dwStart + the first position's timestamp.
-    reader->start = static_cast<std::int64_t>(pavi->info.dwStart) - pavi->firstTimestamp;
+    reader->start = pavi->info.dwStart;
     return reader.release();
 }
 
@@ -268,9 +287,6 @@ FrameKind AVIStreamGetFrameKind(PGETFRAME pg, LONG lPos) {
     return pg ? pg->engine->KindAt(static_cast<std::int64_t>(lPos) - pg->start) : FrameKind::Unknown;
 }
 
-AVIProgressHandler AVISetProgressHandler(AVIProgressHandler handler) {
-    return std::exchange(g_progress, std::move(handler));
-}
 
 const std::vector<std::string>& AVIFileExtensions() {
     static const std::vector<std::string> extensions = {"avi", "mp4", "m4v", "mov", "qt",  "3gp", "3g2",

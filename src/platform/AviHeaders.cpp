@@ -116,16 +116,25 @@ private:
     bool done_ = false;
 };
 
+
+bool ReadRiffHeader(std::FILE* f, unsigned char (&riff)[12]) {
+    return f && std::fread(riff, 1, 12, f) == 12 && Le32(riff) == FourCC('R', 'I', 'F', 'F') &&
+           Le32(riff + 8) == FourCC('A', 'V', 'I', ' ');
+}
+
 }  // namespace
+
+bool StartsAsAvi(const std::string& path) {
+    FilePtr f(std::fopen(path.c_str(), "rb"));
+    unsigned char riff[12];
+    return ReadRiffHeader(f.get(), riff);
+}
 
 bool ReadAviHeaders(const std::string& path, AviHeaders& headers) {
     headers = AviHeaders{};
     FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) return false;
     unsigned char riff[12];
-    if (std::fread(riff, 1, 12, f.get()) != 12 || Le32(riff) != FourCC('R', 'I', 'F', 'F') ||
-        Le32(riff + 8) != FourCC('A', 'V', 'I', ' '))
-        return false;
+    if (!ReadRiffHeader(f.get(), riff)) return false;
     const long end = 8 + static_cast<long>(Le32(riff + 4));
     HeaderWalker walker(f.get(), headers);
     walker.Walk(end, 0);

@@ -43,6 +43,8 @@ struct AviHeaders {
     std::uint32_t odmlTotalFrames = 0;     // 'dmlh', 0 when absent
 };
 
+// Whether the file starts as a RIFF AVI file does.
+bool StartsAsAvi(const std::string& path);
 // Reads the headers of a RIFF AVI file up to its 'movi' list. Returns false
 // when the file does not start like an AVI file or its header list is broken.
 bool ReadAviHeaders(const std::string& path, AviHeaders& headers);

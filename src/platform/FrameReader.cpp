@@ -13,7 +13,7 @@ extern "C" {
 
 namespace {
 
-// How many pictures a run that started at a key chunk may deliver before its
+// How many pictures a run that started at a key packet may deliver before its
 // alignment must be settled. Reordering codecs settle within a few pictures.
 constexpr std::size_t kAlignWindow = 12;
 constexpr std::size_t kPoolBuffers = 4;
@@ -36,6 +36,16 @@ std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
 
 bool IsPredicted(const AVFrame* f) {
     return f->pict_type == AV_PICTURE_TYPE_P || f->pict_type == AV_PICTURE_TYPE_B;
+}
+
+FrameKind KindOf(const AVFrame* f) {
+    if (f->key_frame) return FrameKind::Key;
+    switch (f->pict_type) {
+        case AV_PICTURE_TYPE_I: return FrameKind::I;
+        case AV_PICTURE_TYPE_P: return FrameKind::P;
+        case AV_PICTURE_TYPE_B: return FrameKind::B;
+        default: return FrameKind::Unknown;
+    }
 }
 
 void ReleasePictureBlock(void* opaque, std::uint8_t* data) {
@@ -79,20 +89,20 @@ int DefaultThreads() {
 
 // ---- PictureStore ----------------------------------------------------------
 
-AVFrame* PictureStore::Find(int chunk) {
-    auto it = entries_.find(chunk);
+AVFrame* PictureStore::Find(PacketIndex packet) {
+    auto it = entries_.find(packet);
     if (it == entries_.end()) return nullptr;
     uses_.splice(uses_.begin(), uses_, it->second.use);
     return it->second.frame.get();
 }
 
-void PictureStore::Keep(int chunk, libav::FramePtr copy, std::size_t limit) {
+void PictureStore::Keep(PacketIndex packet, libav::FramePtr copy, std::size_t limit) {
     if (budget_ == 0 || !copy) return;
     limit = std::min(limit, budget_);
-    if (entries_.count(chunk)) return;
+    if (entries_.count(packet)) return;
     const std::size_t bytes = FrameBytes(copy.get());
-    uses_.push_front(chunk);
-    entries_.emplace(chunk, Entry{std::move(copy), bytes, uses_.begin()});
+    uses_.push_front(packet);
+    entries_.emplace(packet, Entry{std::move(copy), bytes, uses_.begin()});
     bytes_ += bytes;
     g_keptBytes += bytes;
     while ((bytes_ > limit || g_keptBytes > kAllReadersBudget) && uses_.size() > 1) {
@@ -113,29 +123,22 @@ void PictureStore::Clear() {
 
 // ---- Opening ---------------------------------------------------------------
 
-FrameReader::FrameReader(std::shared_ptr<DemuxSource> source, int streamIndex, std::vector<Chunk> chunks,
-                         const ReaderSettings& settings)
-    : source_(std::move(source)),
-      stream_(source_->format->streams[streamIndex]),
-      chunks_(std::move(chunks)),
-      settings_(settings),
-      store_(settings.keepBytes) {}
+FrameReader::FrameReader(std::shared_ptr<FrameTable> table, const ReaderSettings& settings)
+    : table_(std::move(table)), packets_(table_->Packets()), settings_(settings), store_(settings.keepBytes) {}
 
-std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<DemuxSource> source, int streamIndex,
-                                               std::vector<Chunk> chunks, int width, int height,
+std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table, const AVCodecParameters* codec,
+                                               AVRational timeBase, int width, int height,
                                                const ReaderSettings& settings) {
-    if (!source || !source->format || streamIndex < 0 ||
-        streamIndex >= static_cast<int>(source->format->nb_streams))
-        return nullptr;
-    std::unique_ptr<FrameReader> reader(new FrameReader(std::move(source), streamIndex, std::move(chunks), settings));
-    if (!reader->OpenDecoder(width, height)) return nullptr;
-    if (!reader->chunks_.empty()) reader->chunks_.front().key = true;  // decoding starts there
-    reader->pictureTypes_.assign(reader->chunks_.size(), 0);
+    if (!table || table->Packets().empty() || !codec) return nullptr;
+    std::unique_ptr<FrameReader> reader(new FrameReader(std::move(table), settings));
+    if (!reader->OpenDecoder(codec, timeBase, width, height)) return nullptr;
+    reader->packets_.front().key = true;  // decoding starts there
+    reader->kinds_.assign(reader->packets_.size(), 0);
+    reader->run_.nextOut = reader->NextShown(0);
     return reader;
 }
 
-bool FrameReader::OpenDecoder(int width, int height) {
-    const AVCodecParameters* par = stream_->codecpar;
+bool FrameReader::OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
     if (!decoder) return false;
     codec_.reset(avcodec_alloc_context3(decoder));
@@ -143,18 +146,18 @@ bool FrameReader::OpenDecoder(int width, int height) {
     frame_.reset(av_frame_alloc());
     if (!codec_ || !packet_ || !frame_) return false;
     if (avcodec_parameters_to_context(codec_.get(), par) < 0) return false;
-    codec_->pkt_timebase = stream_->time_base;
+    codec_->pkt_timebase = timeBase;
     codec_->thread_count = settings_.threads > 0 ? settings_.threads : DefaultThreads();
     codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
 
-    // The demuxer hands a paletted stream's colours to the first packet it
-    // reads; chunks are read here directly, so the palette travels with the
-    // first packet of every run instead.
+    // An AVI stream's colours stand after its format block, and the demuxer
+    // hands them only to the first packet it reads; chunks are read here
+    // directly, so the palette travels with the first packet of every run.
     const int bits = par->bits_per_coded_sample;
-    if (bits > 0 && bits <= 8 && par->extradata_size >= 4) {
+    if (table_->Rule() == PositionRule::Chunks && bits > 0 && bits <= 8 && par->extradata_size >= 4) {
         const int entries = std::min(1 << bits, par->extradata_size / 4);
         palette_.assign(AVPALETTE_SIZE, 0);
         const std::uint8_t* src = par->extradata + par->extradata_size - 4 * entries;
@@ -186,41 +189,47 @@ std::string FrameReader::DecoderName() const {
 
 // ---- Positions -------------------------------------------------------------
 
-int FrameReader::ChunkFor(std::int64_t position) const {
-    auto it = std::upper_bound(chunks_.begin(), chunks_.end(), position,
-                               [](std::int64_t p, const Chunk& c) { return p < c.ts; });
-    if (it == chunks_.begin()) return 0;
-    return static_cast<int>(it - chunks_.begin()) - 1;
+// The last packet whose slot is at or before `position`; positions before the
+// first packet show its picture. Discard packets carry the next shown
+// packet's slot, so they are never the last one.
+PacketIndex FrameReader::PacketFor(std::int64_t position) const {
+    auto it = std::upper_bound(packets_.begin(), packets_.end(), position,
+                               [](std::int64_t p, const TablePacket& c) { return p < c.slot; });
+    if (it == packets_.begin()) return NextShown(0);
+    return static_cast<PacketIndex>(it - packets_.begin()) - 1;
 }
 
-int FrameReader::KeyAtOrBefore(int chunk) const {
-    while (chunk > 0 && !chunks_[chunk].key) --chunk;
-    return std::max(chunk, 0);
+PacketIndex FrameReader::NextShown(PacketIndex packet) const {
+    while (packet < PacketCount() && packets_[packet].discard) ++packet;
+    return packet;
 }
 
-// The key chunk a run must start at so that `chunk` comes out right: pictures
-// shown before a key picture (open GOPs) need the run to start one key earlier.
-int FrameReader::StartKeyFor(int chunk) const {
-    int key = KeyAtOrBefore(chunk);
+PacketIndex FrameReader::KeyAtOrBefore(PacketIndex packet) const {
+    while (packet > 0 && !packets_[packet].key) --packet;
+    return std::max(packet, 0);
+}
+
+// The key packet a run must start at so that `packet` comes out right:
+// pictures shown before a key picture (open GOPs) need the run to start one
+// key earlier.
+PacketIndex FrameReader::StartKeyFor(PacketIndex packet) const {
+    PacketIndex key = KeyAtOrBefore(packet);
     while (key > 0) {
         auto it = leading_.find(key);
-        if (it == leading_.end() || chunk >= key + it->second) break;
+        if (it == leading_.end() || packet >= key + it->second) break;
         key = KeyAtOrBefore(key - 1);
     }
     return key;
 }
 
 FrameKind FrameReader::KindAt(std::int64_t position) const {
-    if (chunks_.empty() || position < 0) return FrameKind::Unknown;
-    const int chunk = ChunkFor(position);
-    if (chunks_[chunk].ts != position || (pictureCount_ > 0 && chunk >= pictureCount_)) return FrameKind::Repeat;
-    if (chunks_[chunk].key) return FrameKind::Key;
-    switch (pictureTypes_[chunk]) {
-        case 'I': return FrameKind::I;
-        case 'P': return FrameKind::P;
-        case 'B': return FrameKind::B;
-        default: return FrameKind::Unknown;
-    }
+    if (packets_.empty() || position < 0) return FrameKind::Unknown;
+    const PacketIndex packet = PacketFor(position);
+    if (packet >= PacketCount() || packets_[packet].slot != position || (pictureCount_ > 0 && packet >= pictureCount_))
+        return FrameKind::Repeat;
+    if (kinds_[packet]) return static_cast<FrameKind>(kinds_[packet]);
+    // An AVI chunk's picture is its own, so its index entry tells before decoding.
+    return table_->Rule() == PositionRule::Chunks && packets_[packet].key ? FrameKind::Key : FrameKind::Unknown;
 }
 
 // ---- Decoding --------------------------------------------------------------
@@ -246,58 +255,52 @@ std::shared_ptr<std::uint8_t[]> FrameReader::FreeBuffer() {
 
 std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     ++stats_.requests;
-    if (chunks_.empty()) return nullptr;
-    int chunk = ChunkFor(position);
-    // The decoder delivered fewer pictures than there are chunks: the rest
+    PacketIndex packet = PacketFor(position);
+    // The decoder delivered fewer pictures than there are packets: the rest
     // show its last picture.
-    if (pictureCount_ > 0 && chunk >= pictureCount_) chunk = pictureCount_ - 1;
-    if (chunk == convertedChunk_) return current_;
-    if (AVFrame* kept = store_.Find(chunk)) return Convert(kept, chunk);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    if (packet >= PacketCount()) return nullptr;
+    if (packet == convertedPacket_) return current_;
+    if (AVFrame* kept = store_.Find(packet)) return Convert(kept, packet);
 
-    const int key = StartKeyFor(chunk);
-    const bool canContinue = mode_ == Mode::Aligned && used_ && !ended_ && nextOut_ <= chunk &&
-                             firstValid_ <= chunk && key <= nextFeed_;
+    const PacketIndex key = StartKeyFor(packet);
+    const bool canContinue = run_.mode == Mode::Aligned && run_.used && !run_.ended && run_.nextOut <= packet &&
+                             run_.firstValid <= packet && key <= run_.nextFeed;
     if (!canContinue) StartRun(key);
     // Playing straight on keeps only a short tail of pictures, so the decoder
     // recycles its picture buffers instead of touching fresh memory for every
     // frame; a run rolled forward to a far target keeps all it decoded, which
     // is what stepping back needs.
-    keepLimit_ = canContinue && chunk - nextOut_ <= 1 ? kPlayingKeepBytes : settings_.keepBytes;
-    AVFrame* picture = DecodeUntil(chunk);
-    return picture ? Convert(picture, chunk) : nullptr;
+    keepLimit_ = canContinue && packet - run_.nextOut <= 1 ? kPlayingKeepBytes : settings_.keepBytes;
+    AVFrame* picture = DecodeUntil(packet);
+    return picture ? Convert(picture, packet) : nullptr;
 }
 
-void FrameReader::StartRun(int key) {
-    if (used_) avcodec_flush_buffers(codec_.get());
+void FrameReader::StartRun(PacketIndex key) {
+    if (run_.used) avcodec_flush_buffers(codec_.get());
     ++stats_.seeks;
-    used_ = false;
-    flushed_ = ended_ = false;
-    sendPalette_ = !palette_.empty();
-    runKey_ = key;
-    runSent_ = 0;
-    nextFeed_ = key;
-    seenBefore_ = 0;
-    after_.clear();
-    lastOut_ = -1;
-    // From the first chunk the numbering holds by definition.
-    mode_ = key == 0 ? Mode::Aligned : Mode::Aligning;
-    nextOut_ = 0;
-    firstValid_ = key == 0 ? 0 : std::numeric_limits<int>::max();
+    run_ = Run{};
+    run_.key = key;
+    run_.nextFeed = key;
+    run_.sendPalette = !palette_.empty();
+    // From the first packet the numbering holds by definition.
+    run_.mode = key == 0 ? Mode::Aligned : Mode::Aligning;
+    run_.nextOut = NextShown(0);
+    run_.firstValid = key == 0 ? 0 : std::numeric_limits<PacketIndex>::max();
 }
 
-AVFrame* FrameReader::DecodeUntil(int target) {
+AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
     target_ = target;
     targetFrame_.reset();
     for (int restarts = 0;;) {
         if (targetFrame_) return targetFrame_.get();
-        if (mode_ == Mode::Aligned && firstValid_ > target) {
+        if (run_.mode == Mode::Aligned && run_.firstValid > target) {
             // This run cannot show the target: start one key earlier.
-            if (runKey_ == 0 || ++restarts > 64) return nullptr;
+            if (run_.key == 0 || ++restarts > 64) return nullptr;
             StartRun(StartKeyFor(target));
             continue;
         }
-        const int got = avcodec_receive_frame(codec_.get(), frame_.get());
-        const libav::Step step = libav::Translate(got);
+        const libav::Step step = libav::Translate(avcodec_receive_frame(codec_.get(), frame_.get()));
         if (step == libav::Step::Ok) {
             ++stats_.picturesOut;
             OnPicture(frame_.get());
@@ -307,10 +310,10 @@ AVFrame* FrameReader::DecodeUntil(int target) {
         } else {
             // The decoder has delivered everything it will: a position past
             // its last picture shows that picture.
-            ended_ = true;
-            if (mode_ == Mode::Aligned && firstValid_ <= target) pictureCount_ = nextOut_;
-            if (mode_ == Mode::Aligning) {
-                if (after_.empty()) {
+            run_.ended = true;
+            if (run_.mode == Mode::Aligned && run_.firstValid <= target) pictureCount_ = run_.nextOut;
+            if (run_.mode == Mode::Aligning) {
+                if (run_.after.empty()) {
                     GiveUpKey();
                     StartRun(StartKeyFor(target));
                     if (++restarts > 64) return nullptr;
@@ -319,164 +322,166 @@ AVFrame* FrameReader::DecodeUntil(int target) {
                 CommitAlignment(true);
                 if (targetFrame_) return targetFrame_.get();
             }
-            if (firstValid_ > target) continue;
-            return lastOut_ >= 0 && lastOut_ < target && lastFrame_ ? lastFrame_.get() : nullptr;
+            if (run_.firstValid > target) continue;
+            return run_.lastOut >= 0 && run_.lastOut < target && run_.lastFrame ? run_.lastFrame.get() : nullptr;
         }
     }
 }
 
 bool FrameReader::Feed() {
-    used_ = true;
-    while (nextFeed_ < static_cast<int>(chunks_.size())) {
-        const int index = nextFeed_++;
-        if (!ReadChunk(index, packet_.get())) continue;
+    run_.used = true;
+    while (run_.nextFeed < PacketCount()) {
+        const PacketIndex index = run_.nextFeed++;
+        if (!ReadPacket(index, packet_.get())) continue;
         const int sent = avcodec_send_packet(codec_.get(), packet_.get());
         av_packet_unref(packet_.get());
         ++stats_.packetsSent;
-        // A chunk the decoder refuses yields no picture; the stream goes on.
+        // A packet the decoder refuses yields no picture; the stream goes on.
         if (libav::Translate(sent) != libav::Step::Failed) {
-            ++runSent_;
+            ++run_.sent;
             return true;
         }
     }
-    if (flushed_) return false;
-    flushed_ = true;
+    if (run_.flushed) return false;
+    run_.flushed = true;
     return libav::Translate(avcodec_send_packet(codec_.get(), nullptr)) != libav::Step::Failed;
 }
 
-bool FrameReader::ReadChunk(int index, AVPacket* packet) {
-    const Chunk& c = chunks_[index];
-    const std::int64_t payload = c.pos + 8;
-    if (c.size <= 0 || payload < 0 || (source_->fileSize > 0 && payload + c.size > source_->fileSize)) return false;
-    if (av_new_packet(packet, c.size) < 0) return false;
-    AVIOContext* io = source_->format->pb;
-    if (avio_seek(io, payload, SEEK_SET) < 0 || avio_read(io, packet->data, c.size) != c.size) {
-        av_packet_unref(packet);
-        return false;
-    }
+// The packet carries its index as timestamps, so each picture tells which
+// packet it came from.
+bool FrameReader::ReadPacket(PacketIndex index, AVPacket* packet) {
+    if (!table_->Read(index, packet)) return false;
     packet->pts = packet->dts = index;
-    if (c.key) packet->flags |= AV_PKT_FLAG_KEY;
-    if (sendPalette_) {
+    packet->flags &= ~(AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD);
+    if (packets_[index].key) packet->flags |= AV_PKT_FLAG_KEY;
+    if (packets_[index].discard) packet->flags |= AV_PKT_FLAG_DISCARD;
+    if (run_.sendPalette) {
         if (std::uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
             std::memcpy(side, palette_.data(), AVPALETTE_SIZE);
-        sendPalette_ = false;
+        run_.sendPalette = false;
     }
     return true;
 }
 
 void FrameReader::OnPicture(AVFrame* frame) {
-    if (mode_ == Mode::Aligning) {
+    if (run_.mode == Mode::Aligning) {
         AlignStep(frame);
         return;
     }
-    const int chunk = nextOut_++;
-    if (chunk >= static_cast<int>(chunks_.size())) return;  // more pictures than chunks
+    const PacketIndex packet = run_.nextOut;
+    if (packet >= PacketCount()) return;  // more pictures than packets
+    run_.nextOut = NextShown(packet + 1);
     const std::int64_t source = SourceOf(frame);
-    if (source > 0 && source < static_cast<std::int64_t>(chunks_.size()) && chunks_[source].key && chunk >= source)
-        leading_[static_cast<int>(source)] = chunk - static_cast<int>(source);
-    KeepAt(chunk, frame);
+    if (source > 0 && source < PacketCount() && packets_[source].key && packet >= source)
+        leading_[static_cast<PacketIndex>(source)] = packet - static_cast<PacketIndex>(source);
+    KeepAt(packet, frame);
 }
 
-void FrameReader::KeepAt(int chunk, const AVFrame* frame) {
-    lastOut_ = chunk;
-    if (chunk < firstValid_) return;
-    pictureTypes_[chunk] = av_get_picture_type_char(frame->pict_type);
-    lastFrame_.reset(av_frame_clone(frame));
-    if (chunk == target_) targetFrame_.reset(av_frame_clone(frame));
-    // A key picture shown at its own chunk costs one decode to get again:
+void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
+    run_.lastOut = packet;
+    if (packet < run_.firstValid) return;
+    kinds_[packet] = static_cast<char>(KindOf(frame));
+    run_.lastFrame.reset(av_frame_clone(frame));
+    if (packet == target_) targetFrame_.reset(av_frame_clone(frame));
+    // A key picture shown at its own packet costs one decode to get again:
     // keeping it would cost more.
-    const bool intraAtItsKey = (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) && chunks_[chunk].key &&
-                               SourceOf(frame) == chunk;
+    const bool intraAtItsKey = (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) && packets_[packet].key &&
+                               SourceOf(frame) == packet;
     if (intraAtItsKey) return;
     // Kept pictures move out of the decoder's buffers (which it then reuses)
     // into picture memory; while playing, the one kept picture just shares them.
-    store_.Keep(chunk, keepLimit_ ? CopyToPictureMemory(frame) : libav::FramePtr(av_frame_clone(frame)), keepLimit_);
+    store_.Keep(packet, keepLimit_ ? CopyToPictureMemory(frame) : libav::FramePtr(av_frame_clone(frame)), keepLimit_);
 }
 
-// A run that started at key chunk k > 0 learns where its pictures belong: the
-// key picture (the one carrying source k) is shown at k + L, where L counts
-// the pictures shown before it that were decoded after it. Those may have been
-// dropped by the decoder (their references lie before k), so L is read off the
-// smallest source among the pictures after the key picture: it is k + L + 1.
+// A run that started at key packet k > 0 learns where its pictures belong:
+// the key picture (the one carrying source k) is shown at k + L, where L
+// counts the pictures shown before it that were decoded after it. Those may
+// have been dropped by the decoder (their references lie before k), so L is
+// read off the smallest source among the pictures after the key picture: it
+// is k + L + 1.
 void FrameReader::AlignStep(AVFrame* frame) {
+    Run& r = run_;
     const std::int64_t source = SourceOf(frame);
     if (source == AV_NOPTS_VALUE) {
         // Without sources only the count can place pictures.
-        after_.push_back({libav::FramePtr(av_frame_clone(frame)), runKey_});
-        minAfter_ = runKey_ + seenBefore_ + 1;
+        r.after.push_back({libav::FramePtr(av_frame_clone(frame)), r.key});
+        r.minAfter = r.key + r.seenBefore + 1;
         CommitAlignment(false);
         return;
     }
-    if (after_.empty()) {
-        if (source == runKey_ && IsPredicted(frame)) {
-            GiveUpKey();  // the index calls it a key chunk, the decoder does not
+    if (r.after.empty()) {
+        if (source == r.key && IsPredicted(frame)) {
+            GiveUpKey();  // the index calls it a key packet, the decoder does not
             StartRun(StartKeyFor(target_));
             return;
         }
-        if (source != runKey_) {
-            if (++seenBefore_ > static_cast<int>(kAlignWindow)) {
+        if (source != r.key) {
+            if (++r.seenBefore > static_cast<int>(kAlignWindow)) {
                 GiveUpKey();
                 StartRun(StartKeyFor(target_));
             }
             return;
         }
-        after_.push_back({libav::FramePtr(av_frame_clone(frame)), source});
-        minAfter_ = std::numeric_limits<std::int64_t>::max();
+        r.after.push_back({libav::FramePtr(av_frame_clone(frame)), source});
+        r.minAfter = std::numeric_limits<std::int64_t>::max();
         // Without reordering nothing is shown before a key picture.
         if (!reorders_) {
-            CommitLead(seenBefore_);
+            CommitLead(r.seenBefore);
             return;
         }
         // A key this reader has placed before needs no second look.
-        if (auto known = leading_.find(runKey_); known != leading_.end() && known->second >= seenBefore_)
+        if (auto known = leading_.find(r.key); known != leading_.end() && known->second >= r.seenBefore)
             CommitLead(known->second);
         return;
     }
-    after_.push_back({libav::FramePtr(av_frame_clone(frame)), source});
-    minAfter_ = std::min(minAfter_, source);
-    const std::int64_t settled = runKey_ + seenBefore_ + 1;
-    if (minAfter_ <= settled || after_.size() > kAlignWindow) CommitAlignment(false);
+    r.after.push_back({libav::FramePtr(av_frame_clone(frame)), source});
+    r.minAfter = std::min(r.minAfter, source);
+    const std::int64_t settled = r.key + r.seenBefore + 1;
+    if (r.minAfter <= settled || r.after.size() > kAlignWindow) CommitAlignment(false);
 }
 
 // At the decoder's end every picture it will deliver is out, so the pictures
-// it dropped are simply the chunks sent that gave none.
+// it dropped are simply the packets sent that gave none.
 void FrameReader::CommitAlignment(bool atEnd) {
-    const std::int64_t seenBefore = seenBefore_;
-    std::int64_t lead = seenBefore;
+    const Run& r = run_;
+    std::int64_t lead = r.seenBefore;
     if (atEnd) {
-        const std::int64_t delivered = seenBefore + static_cast<std::int64_t>(after_.size());
-        lead = seenBefore + std::max<std::int64_t>(0, runSent_ - delivered);
-    } else if (after_.size() > 1 && minAfter_ != std::numeric_limits<std::int64_t>::max()) {
-        lead = std::max(seenBefore, minAfter_ - runKey_ - 1);
+        const std::int64_t delivered = r.seenBefore + static_cast<std::int64_t>(r.after.size());
+        lead = r.seenBefore + std::max<std::int64_t>(0, r.sent - delivered);
+    } else if (r.after.size() > 1 && r.minAfter != std::numeric_limits<std::int64_t>::max()) {
+        lead = std::max<std::int64_t>(r.seenBefore, r.minAfter - r.key - 1);
     }
-    CommitLead(std::clamp<std::int64_t>(lead, 0, static_cast<std::int64_t>(chunks_.size())));
+    CommitLead(std::clamp<std::int64_t>(lead, 0, PacketCount()));
 }
 
 void FrameReader::CommitLead(std::int64_t lead) {
-    leading_[runKey_] = static_cast<int>(lead);
-    mode_ = Mode::Aligned;
-    firstValid_ = runKey_ + static_cast<int>(lead);
-    nextOut_ = firstValid_;
-    std::vector<Pending> pictures = std::move(after_);
-    after_.clear();
-    seenBefore_ = 0;
+    Run& r = run_;
+    leading_[r.key] = static_cast<int>(lead);
+    r.mode = Mode::Aligned;
+    r.firstValid = r.key + static_cast<PacketIndex>(lead);
+    r.nextOut = NextShown(r.firstValid);
+    std::vector<Pending> pictures = std::move(r.after);
+    r.after.clear();
+    r.seenBefore = 0;
     for (Pending& p : pictures) {
-        const int chunk = nextOut_++;
-        if (chunk < static_cast<int>(chunks_.size())) KeepAt(chunk, p.frame.get());
+        const PacketIndex packet = r.nextOut;
+        if (packet >= PacketCount()) break;
+        r.nextOut = NextShown(packet + 1);
+        KeepAt(packet, p.frame.get());
     }
 }
 
 void FrameReader::GiveUpKey() {
-    if (runKey_ > 0) chunks_[runKey_].key = false;
+    if (run_.key > 0) packets_[run_.key].key = false;
 }
 
 // ---- Conversion ------------------------------------------------------------
 
-std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame, int chunk) {
+std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame, PacketIndex packet) {
     std::shared_ptr<std::uint8_t[]> buffer = FreeBuffer();
     if (!buffer || !converter_->Convert(frame, buffer.get() + sizeof(BITMAPINFOHEADER))) return nullptr;
     ++stats_.conversions;
-    convertedChunk_ = chunk;
+    convertedPacket_ = packet;
     current_ = std::move(buffer);
     return current_;
 }

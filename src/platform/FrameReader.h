@@ -1,13 +1,13 @@
 // The decoding engine behind a frame reader handle (internal to the platform
 // library).
 //
-// Frame positions follow the AVI file: position N shows the picture of the
-// last non-empty video chunk at or before N; positions before the first chunk
-// show the first picture. Decoding the non-empty chunks in file order from the
-// first one, the j-th picture the decoder delivers belongs to the j-th chunk.
-// A run that starts at a later key chunk is aligned to that numbering by the
-// source chunk each picture carries (its pts), so pictures right after a key
-// chunk of an open GOP come out the same as when stepping from the start.
+// Positions are a frame table's (FrameTable.h): decoding its packets in order
+// from the first, the j-th picture the decoder delivers belongs to the j-th
+// packet that is not a discard packet, and a position shows the picture of the
+// last packet whose slot is at or before it. A run that starts at a later key
+// packet is aligned to that numbering by the source packet each picture
+// carries (its pts), so pictures right after a key packet of an open GOP come
+// out the same as when stepping from the start.
 #pragma once
 
 #include <cstdint>
@@ -18,22 +18,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/FrameTable.h"
 #include "platform/Libav.h"
 #include "platform/PictureConverter.h"
 #include "platform/mAVIDecs.h"
-
-struct Chunk {
-    std::int64_t pos = 0;   // offset of the chunk header in the file
-    std::int32_t size = 0;  // payload bytes (never 0: empty chunks are not listed)
-    std::int64_t ts = 0;    // stream position of the chunk
-    bool key = false;
-};
-
-// The demuxer shared by the file, stream and reader handles of one file.
-struct DemuxSource {
-    libav::FormatPtr format;
-    std::int64_t fileSize = 0;
-};
 
 // Decoded pictures kept from earlier runs, so a step back or a return to a
 // recent frame only converts. Bounded by bytes; least recently used go first.
@@ -43,10 +31,10 @@ public:
     PictureStore(const PictureStore&) = delete;
     PictureStore& operator=(const PictureStore&) = delete;
     ~PictureStore() { Clear(); }
-    AVFrame* Find(int chunk);
-    // Keeps a reference to `frame`, then forgets the least recently used
-    // pictures until at most `limit` (and the store's budget) bytes remain.
-    void Keep(int chunk, libav::FramePtr frame, std::size_t limit);
+    AVFrame* Find(PacketIndex packet);
+    // Keeps `frame`, then forgets the least recently used pictures until at
+    // most `limit` (and the store's budget) bytes remain.
+    void Keep(PacketIndex packet, libav::FramePtr frame, std::size_t limit);
     void Clear();
     std::size_t Bytes() const { return bytes_; }
 
@@ -54,30 +42,30 @@ private:
     struct Entry {
         libav::FramePtr frame;
         std::size_t bytes = 0;
-        std::list<int>::iterator use;
+        std::list<PacketIndex>::iterator use;
     };
     std::size_t budget_;
     std::size_t bytes_ = 0;
-    std::unordered_map<int, Entry> entries_;
-    std::list<int> uses_;  // most recent first
+    std::unordered_map<PacketIndex, Entry> entries_;
+    std::list<PacketIndex> uses_;  // most recent first
 };
 
 struct ReaderSettings {
-    int threads = 0;                       // 0: one per core, at most 8
-    std::size_t keepBytes = 256u << 20;    // budget of the picture store
+    int threads = 0;                     // 0: one per core, at most 8
+    std::size_t keepBytes = 256u << 20;  // budget of the picture store
 };
 
 class FrameReader {
 public:
-    static std::unique_ptr<FrameReader> Open(std::shared_ptr<DemuxSource> source, int streamIndex,
-                                             std::vector<Chunk> chunks, int width, int height,
+    static std::unique_ptr<FrameReader> Open(std::shared_ptr<FrameTable> table, const AVCodecParameters* codec,
+                                             AVRational timeBase, int width, int height,
                                              const ReaderSettings& settings);
-    // The packed bitmap of `position` (0-based from the stream's start), or
-    // null. The reader never writes into a buffer it has handed out while
-    // anyone else still holds it.
+    // The packed bitmap of `position` (0-based from the stream's first
+    // frame), or null. The reader never writes into a buffer it has handed
+    // out while anyone else still holds it.
     std::shared_ptr<const std::uint8_t[]> Get(std::int64_t position);
-    const FrameReaderStats& Stats() const { return stats_; }
     FrameKind KindAt(std::int64_t position) const;
+    const FrameReaderStats& Stats() const { return stats_; }
     std::string DecoderName() const;
 
 private:
@@ -86,29 +74,48 @@ private:
         libav::FramePtr frame;
         std::int64_t source;
     };
+    // Everything one decoding run knows; a new run starts from a fresh one.
+    struct Run {
+        Mode mode = Mode::Aligned;
+        PacketIndex key = 0;        // the key packet the run started at
+        bool used = false;          // the decoder has been fed since the run began
+        bool flushed = false;       // the end-of-stream packet was sent
+        bool ended = false;         // the decoder reported its end
+        bool sendPalette = false;
+        std::int64_t sent = 0;      // packets the decoder accepted
+        PacketIndex nextFeed = 0;   // next packet to send
+        PacketIndex nextOut = 0;    // packet the next picture belongs to (Aligned)
+        PacketIndex firstValid = 0; // first packet whose picture this run decodes correctly
+        PacketIndex lastOut = -1;   // last packet given a picture
+        libav::FramePtr lastFrame;
+        // Alignment of a run that started at a key packet after the first.
+        int seenBefore = 0;           // pictures delivered before the key picture
+        std::vector<Pending> after;   // the key picture and those after it
+        std::int64_t minAfter = 0;
+    };
 
-    FrameReader(std::shared_ptr<DemuxSource> source, int streamIndex, std::vector<Chunk> chunks,
-                const ReaderSettings& settings);
-    bool OpenDecoder(int width, int height);
-    int ChunkFor(std::int64_t position) const;
-    int KeyAtOrBefore(int chunk) const;
-    int StartKeyFor(int chunk) const;
-    void StartRun(int key);
-    AVFrame* DecodeUntil(int target);
+    FrameReader(std::shared_ptr<FrameTable> table, const ReaderSettings& settings);
+    bool OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int width, int height);
+    PacketIndex PacketFor(std::int64_t position) const;
+    PacketIndex NextShown(PacketIndex packet) const;
+    PacketIndex KeyAtOrBefore(PacketIndex packet) const;
+    PacketIndex StartKeyFor(PacketIndex packet) const;
+    void StartRun(PacketIndex key);
+    AVFrame* DecodeUntil(PacketIndex target);
     bool Feed();
-    bool ReadChunk(int index, AVPacket* packet);
+    bool ReadPacket(PacketIndex index, AVPacket* packet);
     void OnPicture(AVFrame* frame);
-    void KeepAt(int chunk, const AVFrame* frame);
+    void KeepAt(PacketIndex packet, const AVFrame* frame);
     void AlignStep(AVFrame* frame);
     void CommitAlignment(bool atEnd);
     void CommitLead(std::int64_t lead);
     void GiveUpKey();
-    std::shared_ptr<const std::uint8_t[]> Convert(const AVFrame* frame, int chunk);
+    std::shared_ptr<const std::uint8_t[]> Convert(const AVFrame* frame, PacketIndex packet);
     std::shared_ptr<std::uint8_t[]> FreeBuffer();
+    int PacketCount() const { return static_cast<int>(packets_.size()); }
 
-    std::shared_ptr<DemuxSource> source_;
-    AVStream* stream_ = nullptr;
-    std::vector<Chunk> chunks_;
+    std::shared_ptr<FrameTable> table_;
+    std::vector<TablePacket> packets_;  // the table's, with key flags the decoder disproved taken back
     ReaderSettings settings_;
     libav::CodecPtr codec_;
     libav::PacketPtr packet_;
@@ -116,10 +123,10 @@ private:
     std::optional<PictureConverter> converter_;
     std::vector<std::uint8_t> palette_;  // AV_PKT_DATA_PALETTE for <= 8-bit streams
     PictureStore store_;
-    std::unordered_map<int, int> leading_;  // key chunk -> pictures shown before it
-    std::vector<char> pictureTypes_;         // per chunk: the decoder's I/P/B once seen, else 0
-    BITMAPINFOHEADER header_;                // of every packed bitmap
-    std::size_t packedBytes_ = 0;            // header, then bottom-up BGR rows
+    std::unordered_map<PacketIndex, int> leading_;  // key packet -> pictures shown before it
+    std::vector<char> kinds_;  // per packet: its picture's FrameKind once decoded
+    BITMAPINFOHEADER header_;  // of every packed bitmap
+    std::size_t packedBytes_ = 0;  // header, then bottom-up BGR rows
     std::vector<std::shared_ptr<std::uint8_t[]>> pool_;
     std::shared_ptr<std::uint8_t[]> current_;  // the last packed bitmap handed out
     int width_ = 0;
@@ -127,27 +134,11 @@ private:
     int rowBytes_ = 0;
     bool reorders_ = true;  // the codec may show pictures in another order than it decodes them
 
-    // The current decoding run.
-    Mode mode_ = Mode::Aligned;
-    bool used_ = false;       // the decoder has been fed since it was opened or flushed
-    bool flushed_ = false;    // the end-of-stream packet was sent
-    bool ended_ = false;      // the decoder reported its end
-    bool sendPalette_ = false;
-    int runKey_ = 0;          // key chunk the run started at
-    std::int64_t runSent_ = 0;  // chunks the decoder accepted in this run
-    int nextFeed_ = 0;        // next chunk to send
-    int nextOut_ = 0;         // chunk the next picture belongs to (Aligned)
-    int firstValid_ = 0;      // first chunk whose picture this run decodes correctly
-    int lastOut_ = -1;        // last chunk given a picture in this run
-    int target_ = -1;
+    Run run_;
+    PacketIndex target_ = -1;
     libav::FramePtr targetFrame_;
-    libav::FramePtr lastFrame_;
-    // Alignment of a run that started at runKey_ > 0.
-    int seenBefore_ = 0;           // pictures delivered before the key picture
-    std::vector<Pending> after_;   // the key picture and those after it
-    std::int64_t minAfter_ = 0;
-    int convertedChunk_ = -1;
+    PacketIndex convertedPacket_ = -1;
     std::size_t keepLimit_ = 0;  // what the store may hold while this request decodes
-    int pictureCount_ = -1;   // pictures the whole stream yields, once known
+    int pictureCount_ = -1;      // packets that get a picture in the whole stream, once known
     FrameReaderStats stats_;
 };

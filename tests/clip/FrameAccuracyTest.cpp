@@ -56,6 +56,16 @@ void RenameChunk(const std::string& path, const std::string& from, const std::st
     fwtest::WriteAll(path, bytes);
 }
 
+// Rewrites the generated file in place: made with ffmpeg from the file itself.
+void Remux(const std::string& path, const std::string& options) {
+    const std::string copy = path + ".orig" + std::filesystem::path(path).extension().string();
+    std::filesystem::rename(path, copy);
+    bool ok = false;
+    fwtest::RunCommand("ffmpeg -v error " + options + " -i " + fwtest::ShellQuoted(copy) + " -c copy " +
+                           fwtest::ShellQuoted(path), "", ok);
+    ASSERT_TRUE(ok) << path;
+}
+
 struct Case {
     std::string name;  // a corpus file, or the generated clip's file name
     Positions rule = Positions::Dts;
@@ -92,6 +102,26 @@ std::vector<Case> Cases() {
     avi("mpeg4_520", Spec("mpeg4", 520, 380, 8, 4, 1));
     avi("h264_1912", Spec("libx264", 1912, 64, 8, 4, 1));
     avi("mpeg4_854", Spec("mpeg4", 854, 48, 8, 4));
+    auto other = [&](std::string name, Positions rule, ClipSpec spec, std::function<void(const std::string&)> r = {}) {
+        cases.push_back({std::move(name), rule, std::move(spec), std::move(r)});
+    };
+    other("h264_open_gop.mp4", Positions::Ordinal, kOpenGop);
+    other("h264_open_gop.mkv", Positions::Ordinal, kOpenGop);
+    other("vp9.webm", Positions::Ordinal, Spec("libvpx-vp9", 96, 64, 30, 10));
+    other("vp9_without_cues.webm", Positions::Ordinal, With(Spec("libvpx-vp9", 96, 64, 60, 10), {{"live", "1"}}));
+    other("theora_repeats.ogv", Positions::Pts, Spec("libtheora", 96, 64, 30, 8, 0, {3, 4, 10, 17}));
+    other("h264_late_start.ts", Positions::Ordinal, With(Spec("libx264", 96, 64, 40, 12, 2),
+                                                          {{"output_ts_offset", "36000"}}));
+    other("h264_edit_list.mp4", Positions::Ordinal, Spec("libx264", 96, 64, 40, 12, 2),
+          [](const std::string& p) { Remux(p, "-ss 0.1"); });
+    other("flv1.flv", Positions::Ordinal, Spec("flv", 96, 64, 30, 10));
+    // Timestamps that start again from the beginning half-way through.
+    other("h264_restart.ts", Positions::Ordinal, Spec("libx264", 96, 64, 30, 12, 2), [](const std::string& p) {
+        const std::vector<std::uint8_t> once = fwtest::ReadAll(p);
+        std::vector<std::uint8_t> twice = once;
+        twice.insert(twice.end(), once.begin(), once.end());
+        fwtest::WriteAll(p, twice);
+    });
     return cases;
 }
 

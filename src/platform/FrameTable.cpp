@@ -1,0 +1,322 @@
+#include "platform/FrameTable.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/DemuxSource.h"
+
+namespace {
+
+AVIProgressHandler g_progress;
+
+constexpr std::int64_t kNoSlot = std::numeric_limits<std::int64_t>::max();
+
+// ---- Slots -------------------------------------------------------------------
+
+// Gives every packet its slot under `rule`, from `times` (the presentation
+// time of each packet, in frames of the stream's time base, for frame slots).
+// Discard packets take the slot of the next shown packet.
+void AssignSlots(std::vector<TablePacket>& packets, PositionRule rule, const std::vector<std::int64_t>& times) {
+    std::vector<std::int64_t> slots;
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        if (!packets[i].discard) slots.push_back(rule == PositionRule::FrameSlots ? times[i] : 0);
+    // The decoder delivers pictures in presentation order: the j-th shown
+    // packet's picture is the j-th earliest. Two pictures in one frame slot:
+    // the later one takes the next slot.
+    std::sort(slots.begin(), slots.end());
+    const std::int64_t first = slots.empty() ? 0 : slots.front();
+    for (std::size_t j = 0; j < slots.size(); ++j)
+        slots[j] = j == 0 ? 0 : std::max(slots[j] - first, slots[j - 1] + 1);
+    std::int64_t next = kNoSlot;
+    std::size_t shown = slots.size();
+    for (std::size_t i = packets.size(); i-- > 0;) {
+        if (!packets[i].discard) next = slots[--shown];
+        packets[i].slot = next;
+    }
+}
+
+// Timestamps count whole frames when the time base is exactly one frame.
+bool CountsFrames(const AVStream* st) {
+    const AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
+    return rate.num > 0 && rate.den > 0 && av_cmp_q(av_inv_q(st->time_base), rate) == 0;
+}
+
+// ---- AVI: chunks read straight from the file -------------------------------
+
+class AviChunks : public FrameTable {
+public:
+    AviChunks(std::shared_ptr<DemuxSource> source, std::vector<TablePacket> chunks) : source_(std::move(source)) {
+        packets_ = std::move(chunks);
+        rule_ = PositionRule::Chunks;
+    }
+
+    bool Read(PacketIndex index, AVPacket* packet) override {
+        const TablePacket& c = packets_[index];
+        const std::int64_t payload = c.pos + 8;
+        if (payload < 0 || (source_->fileSize > 0 && payload + c.size > source_->fileSize)) return false;
+        if (av_new_packet(packet, c.size) < 0) return false;
+        AVIOContext* io = source_->format->pb;
+        if (avio_seek(io, payload, SEEK_SET) < 0 || avio_read(io, packet->data, c.size) != c.size) {
+            av_packet_unref(packet);
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::shared_ptr<DemuxSource> source_;
+};
+
+// The index the demuxer read from the file ('idx1' or OpenDML 'indx').
+std::vector<TablePacket> ChunksFromIndex(AVStream* st, std::int64_t firstTimestamp) {
+    std::vector<TablePacket> chunks;
+    const int count = avformat_index_get_entries_count(st);
+    chunks.reserve(static_cast<std::size_t>(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        if (!e || e->size <= 0) continue;
+        const bool key = (e->flags & AVINDEX_KEYFRAME) != 0;
+        chunks.push_back({e->pos, e->size, e->timestamp - firstTimestamp, e->timestamp, key, false});
+    }
+    return chunks;
+}
+
+// A file without an index: walk the packets once to list the chunks. The
+// demuxer then calls every chunk a key chunk, so none is trusted as one but the
+// first; a packet's position is that of its payload, 8 bytes into the chunk.
+std::vector<TablePacket> ChunksFromScan(AVFormatContext* fmt, int streamIndex, std::int64_t firstTimestamp) {
+    std::vector<TablePacket> chunks;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        fmt->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    libav::PacketPtr pkt(av_packet_alloc());
+    if (!pkt || av_seek_frame(fmt, streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0) {
+        avio_seek(fmt->pb, 0, SEEK_SET);
+    }
+    std::int64_t position = 0;
+    while (pkt && av_read_frame(fmt, pkt.get()) >= 0) {
+        if (pkt->stream_index == streamIndex && pkt->size > 0 && pkt->pos >= 0) {
+            const std::int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : position;
+            chunks.push_back({pkt->pos - 8, pkt->size, ts - firstTimestamp, ts, chunks.empty(), false});
+            position = ts + 1;
+        }
+        av_packet_unref(pkt.get());
+    }
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) fmt->streams[i]->discard = AVDISCARD_DEFAULT;
+    return chunks;
+}
+
+// ---- Every other container: packets read through the demuxer ----------------
+
+// Runs read consecutive packets, which the demuxer gives in order. A run that
+// starts elsewhere seeks the demuxer and recognises the packets it gives by
+// their position and size, so timestamps that jump or restart do not matter.
+class DemuxedPackets : public FrameTable {
+public:
+    DemuxedPackets(std::shared_ptr<DemuxSource> source, int streamIndex, std::vector<TablePacket> packets,
+                   PositionRule rule, const std::vector<std::int64_t>& times)
+        : source_(std::move(source)), stream_(streamIndex), held_(av_packet_alloc()) {
+        packets_ = std::move(packets);
+        rule_ = rule;
+        AssignSlots(packets_, rule_, times);
+        for (PacketIndex i = 0; i < static_cast<PacketIndex>(packets_.size()); ++i) {
+            byPos_.emplace(packets_[i].pos, i);
+            known_ = known_ && packets_[i].pos >= 0;
+        }
+        AVFormatContext* fmt = source_->format.get();
+        for (unsigned i = 0; i < fmt->nb_streams; ++i)
+            fmt->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+
+    bool Read(PacketIndex index, AVPacket* packet) override {
+        if (!held_) return false;
+        const bool readOn = cursor_ >= 0 && index >= cursor_ && index - cursor_ <= kReadAhead;
+        if (!readOn && !SeekBefore(index)) return false;
+        for (;;) {
+            PacketIndex at = heldIndex_;
+            if (at >= 0) {
+                av_packet_move_ref(packet, held_.get());
+                heldIndex_ = -1;
+            } else {
+                if (!ReadOwn(packet)) {
+                    cursor_ = -1;
+                    return false;
+                }
+                at = Identify(packet, cursor_);
+                if (at < 0) {
+                    av_packet_unref(packet);
+                    continue;
+                }
+            }
+            cursor_ = at + 1;
+            if (at == index) return true;
+            if (at > index) {
+                // The demuxer does not give packet `index`: keep what it gave for the next request.
+                av_packet_move_ref(held_.get(), packet);
+                heldIndex_ = at;
+                cursor_ = at;
+                return false;
+            }
+            av_packet_unref(packet);
+        }
+    }
+
+private:
+    static constexpr PacketIndex kReadAhead = 256;  // reading on is cheaper than a seek up to here
+    static constexpr int kIdentifyWithin = 64;      // packets read after a seek to find a known one
+
+    bool ReadOwn(AVPacket* packet) {
+        while (av_read_frame(source_->format.get(), packet) >= 0) {
+            if (packet->stream_index == stream_ && packet->size > 0) return true;
+            av_packet_unref(packet);
+        }
+        return false;
+    }
+
+    // Which table packet `packet` is, when `expected` is the one due; -1 for
+    // none (a packet cut short by a seek into its middle). Without positions
+    // packets are counted from the start.
+    PacketIndex Identify(const AVPacket* packet, PacketIndex expected) const {
+        const auto same = [&](PacketIndex i) { return packets_[i].pos == packet->pos && packets_[i].size == packet->size; };
+        if (expected >= 0 && expected < static_cast<PacketIndex>(packets_.size()) && (!known_ || same(expected)))
+            return expected;
+        auto [first, last] = byPos_.equal_range(packet->pos);
+        for (; known_ && first != last; ++first)
+            if (same(first->second)) return first->second;
+        return -1;
+    }
+
+    // Seeks so that the demuxer's next packet of the stream is a known one at
+    // or before `index` (held until read): by the packet's timestamp, or from
+    // the start where timestamps do not lead there.
+    bool SeekBefore(PacketIndex index) {
+        AVFormatContext* fmt = source_->format.get();
+        for (const PacketIndex at : {index, 0}) {
+            if (!known_ && at != 0) continue;
+            const std::int64_t ts = packets_[at].ts;
+            const bool seeked = ts != AV_NOPTS_VALUE && av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
+            if (!seeked && (at != 0 || av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE) < 0)) continue;
+            heldIndex_ = -1;
+            cursor_ = at == 0 && !known_ ? 0 : -1;
+            for (int n = 0; n < kIdentifyWithin && ReadOwn(held_.get()); ++n) {
+                const PacketIndex found = Identify(held_.get(), cursor_);
+                if (found >= 0 && found <= index) {
+                    heldIndex_ = cursor_ = found;
+                    return true;
+                }
+                av_packet_unref(held_.get());
+                if (found > index) break;
+            }
+        }
+        cursor_ = -1;
+        return false;
+    }
+
+    std::shared_ptr<DemuxSource> source_;
+    int stream_;
+    std::unordered_multimap<std::int64_t, PacketIndex> byPos_;
+    bool known_ = true;           // every packet has a byte position to recognise it by
+    PacketIndex cursor_ = -1;     // the packet the demuxer gives next, -1 when not known
+    libav::PacketPtr held_;       // a packet read ahead while seeking
+    PacketIndex heldIndex_ = -1;  // which one it is, -1 when none is held
+};
+
+std::int64_t SeekTimestamp(std::int64_t dts, std::int64_t pts) { return dts != AV_NOPTS_VALUE ? dts : pts; }
+
+// MP4, MOV and 3GP: the sample table the demuxer read at open, edit lists
+// applied (samples cut by an edit are kept as discard packets). Fragmented
+// files index their samples only as they are read: no table then.
+std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source, AVStream* st) {
+    const int count = avformat_index_get_entries_count(st);
+    if (count <= 0 || st->nb_frames <= 0 || count < st->nb_frames) return nullptr;
+    std::vector<TablePacket> packets;
+    std::vector<std::int64_t> times;
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(st, i);
+        if (!e || e->size <= 0) continue;
+        packets.push_back({e->pos, e->size, 0, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0,
+                           (e->flags & AVINDEX_DISCARD_FRAME) != 0});
+        // Presentation times are not in the table; decode times have the same gaps.
+        times.push_back(e->timestamp);
+    }
+    const PositionRule rule = CountsFrames(st) ? PositionRule::FrameSlots : PositionRule::Ranks;
+    return std::make_shared<DemuxedPackets>(std::move(source), st->index, std::move(packets), rule, times);
+}
+
+// Calls the progress handler at most every 16 ms; false when it cancels.
+class Progress {
+public:
+    bool Report(double done, bool force = false) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!g_progress || (!force && now - last_ < std::chrono::milliseconds(16))) return true;
+        last_ = now;
+        return g_progress(std::clamp(done, 0.0, 1.0));
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_{};
+};
+
+// Any other container: one pass over the file lists the stream's packets,
+// reading them without decoding.
+std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStream* st, HRESULT& error) {
+    AVFormatContext* fmt = source->format.get();
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        fmt->streams[i]->discard = i == static_cast<unsigned>(st->index) ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    libav::PacketPtr pkt(av_packet_alloc());
+    std::vector<TablePacket> packets;
+    std::vector<std::int64_t> times;
+    bool allTimed = true;
+    Progress progress;
+    const double size = source->fileSize > 0 ? static_cast<double>(source->fileSize) : 0.0;
+    bool going = progress.Report(0.0, true);
+    while (going && pkt && av_read_frame(fmt, pkt.get()) >= 0) {
+        if (pkt->stream_index == st->index && pkt->size > 0) {
+            packets.push_back({pkt->pos, pkt->size, 0, SeekTimestamp(pkt->dts, pkt->pts),
+                               (pkt->flags & AV_PKT_FLAG_KEY) != 0, (pkt->flags & AV_PKT_FLAG_DISCARD) != 0});
+            times.push_back(pkt->pts);
+            allTimed = allTimed && pkt->pts != AV_NOPTS_VALUE;
+        }
+        av_packet_unref(pkt.get());
+        if (size > 0) going = progress.Report(static_cast<double>(avio_tell(fmt->pb)) / size);
+    }
+    if (!going || !progress.Report(1.0, true)) {
+        error = AVIERR_USERABORT;
+        return nullptr;
+    }
+    const PositionRule rule = CountsFrames(st) && allTimed ? PositionRule::FrameSlots : PositionRule::Ranks;
+    return std::make_shared<DemuxedPackets>(std::move(source), st->index, std::move(packets), rule, times);
+}
+
+bool IsAvi(const AVFormatContext* fmt) { return std::string_view(fmt->iformat->name) == "avi"; }
+bool IsMov(const AVFormatContext* fmt) { return std::string_view(fmt->iformat->name).find("mp4") != std::string_view::npos; }
+
+}  // namespace
+
+std::int64_t FrameTable::PositionCount() const {
+    for (auto it = packets_.rbegin(); it != packets_.rend(); ++it)
+        if (!it->discard) return it->slot + 1;
+    return 0;
+}
+
+std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, int streamIndex,
+                                           std::int64_t aviFirstTimestamp, HRESULT& error) {
+    error = AVIERR_NODATA;
+    AVFormatContext* fmt = source->format.get();
+    AVStream* st = fmt->streams[streamIndex];
+    if (IsAvi(fmt)) {
+        std::vector<TablePacket> chunks = ChunksFromIndex(st, aviFirstTimestamp);
+        if (chunks.empty()) chunks = ChunksFromScan(fmt, streamIndex, aviFirstTimestamp);
+        return std::make_shared<AviChunks>(std::move(source), std::move(chunks));
+    }
+    std::shared_ptr<FrameTable> table = IsMov(fmt) ? FromSampleTable(source, st) : nullptr;
+    if (!table) table = FromPass(std::move(source), st, error);
+    if (table && table->PositionCount() <= 0) return nullptr;
+    return table;
+}
+
+AVIProgressHandler AVISetProgressHandler(AVIProgressHandler handler) {
+    return std::exchange(g_progress, std::move(handler));
+}

@@ -1,0 +1,67 @@
+// The frame table of a video stream: its packets in decode order, which of
+// them are key frames, and which position each picture is shown at. One
+// implementation per container family; the frame reader decodes through it.
+//
+// Decoding the packets in order from the first, the j-th picture the decoder
+// delivers belongs to the j-th packet that is not a discard packet, and it is
+// shown from that packet's slot up to the next packet's slot. What a slot is
+// depends on the stream:
+//  - AVI: the chunk's position in the stream (empty chunks repeat the
+//    picture before them);
+//  - streams whose time base is one frame (Ogg Theora, many 3GP and MOV
+//    files): the frame slot of the packet's timestamp, counted from the first
+//    picture's, so that a slot without a picture repeats the one before;
+//  - every other stream: the picture's rank in presentation order, so that
+//    position N is the N-th picture a plain sequential decode delivers.
+// Internal to the platform library.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/mAVIDecs.h"
+
+struct AVPacket;
+struct DemuxSource;
+
+// A packet's index in its table, in decode order.
+using PacketIndex = int;
+
+struct TablePacket {
+    std::int64_t pos = 0;   // byte position as the demuxer reports it (AVI: the chunk header)
+    std::int32_t size = 0;  // payload bytes, never 0
+    std::int64_t slot = 0;  // the position its picture is shown from (see above)
+    std::int64_t ts = 0;    // the demuxer's timestamp of the packet, for seeking
+    bool key = false;
+    bool discard = false;   // decoded for the pictures that refer to it, never shown
+};
+
+enum class PositionRule { Chunks, FrameSlots, Ranks };
+
+class FrameTable {
+public:
+    virtual ~FrameTable() = default;
+
+    const std::vector<TablePacket>& Packets() const { return packets_; }
+    PositionRule Rule() const { return rule_; }
+    // Positions from 0: up to and including the last packet's slot.
+    std::int64_t PositionCount() const;
+    // Fills `packet` with the payload of packet `index`. Readers ask for
+    // consecutive indices, each run from a key packet on.
+    virtual bool Read(PacketIndex index, AVPacket* packet) = 0;
+
+protected:
+    std::vector<TablePacket> packets_;
+    PositionRule rule_ = PositionRule::Ranks;
+};
+
+// The table of stream `streamIndex`, by the container's family. AVI chunks
+// come from the file's index (or one pass over an index-less file), MP4/MOV
+// samples from the sample table the demuxer read at open, and every other
+// container's packets from one pass over the file that decodes nothing and
+// reports progress (AVISetProgressHandler). `error` is AVIERR_USERABORT when
+// that pass was cancelled, AVIERR_NODATA when the stream has no packets.
+std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, int streamIndex,
+                                           std::int64_t aviFirstTimestamp, HRESULT& error);
