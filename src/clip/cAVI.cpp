@@ -21,7 +21,7 @@ void cAVI::SetCatchBudget(std::int64_t bytes) { g_catchBudget = bytes < 0 ? 0 : 
 std::int64_t cAVI::GetCatchBudget() {
     if (g_catchBudget < 0) {
         const std::int64_t physical = PhysicalMemoryBytes();
-        g_catchBudget = physical > 0 ? physical / 2 : std::int64_t{1} << 30;
+        g_catchBudget = physical > 0 ? static_cast<std::int64_t>(physical * kCatchShareOfMemory) : std::int64_t{1} << 30;
     }
     return g_catchBudget;
 }
@@ -101,7 +101,8 @@ bool cAVI::Usable() const {
     if (width * height > kMaxFramePixels) return false;
     const std::int64_t image = PaddedRowBytes(width) * height;
     const std::int64_t physical = PhysicalMemoryBytes();
-    return image <= std::numeric_limits<std::int32_t>::max() && (physical <= 0 || image <= physical / 4);
+    return image <= std::numeric_limits<std::int32_t>::max() &&
+           (physical <= 0 || image <= static_cast<std::int64_t>(physical * kFrameShareOfMemory));
 }
 
 bool cAVI::Fail(HRESULT status, const std::string& Filename) {

@@ -20,10 +20,7 @@ constexpr std::size_t kPoolBuffers = 4;
 // Only the newest picture: anything more lands in fresh memory while playing.
 constexpr std::size_t kPlayingKeepBytes = 0;
 
-// Kept pictures of every reader together stay under this, so that many open
-// clips do not each hold their full budget.
-constexpr std::size_t kAllReadersBudget = 512u << 20;
-std::size_t g_keptBytes = 0;
+std::size_t g_keptBytes = 0;  // kept pictures of every reader
 
 std::size_t FrameBytes(const AVFrame* f) {
     std::size_t bytes = sizeof(AVFrame);
@@ -105,7 +102,7 @@ void PictureStore::Keep(PacketIndex packet, libav::FramePtr copy, std::size_t li
     entries_.emplace(packet, Entry{std::move(copy), bytes, uses_.begin()});
     bytes_ += bytes;
     g_keptBytes += bytes;
-    while ((bytes_ > limit || g_keptBytes > kAllReadersBudget) && uses_.size() > 1) {
+    while ((bytes_ > limit || g_keptBytes > kAllReadersKeepBytes) && uses_.size() > 1) {
         auto victim = entries_.find(uses_.back());
         bytes_ -= victim->second.bytes;
         g_keptBytes -= victim->second.bytes;

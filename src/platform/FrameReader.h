@@ -52,7 +52,7 @@ private:
 
 struct ReaderSettings {
     int threads = 0;                     // 0: one per core, at most 8
-    std::size_t keepBytes = 256u << 20;  // budget of the picture store
+    std::size_t keepBytes = kReaderKeepBytes;  // budget of the picture store
 };
 
 class FrameReader {

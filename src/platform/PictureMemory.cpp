@@ -8,13 +8,13 @@
 #include <deque>
 #include <unordered_map>
 
+#include "platform/MemoryBudgets.h"
+
 namespace {
 
 constexpr std::size_t kHugePage = 2u << 20;
 constexpr std::size_t kSlabBytes = 64u << 20;
 constexpr std::size_t kGrain = 4096;
-// Free blocks beyond this give their pages back to the system.
-constexpr std::size_t kMaxIdleBytes = 256u << 20;  // a reader's whole keep budget
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kUseSlabs = false;  // keep the sanitizer's view of every block
@@ -69,7 +69,7 @@ public:
         }
         std::lock_guard lock(mutex_);
         // Blocks that keep their pages are handed out first (from the back).
-        if (idle_ + size > kMaxIdleBytes) {
+        if (idle_ + size > kIdlePictureBytes) {
             madvise(block, size, MADV_DONTNEED);
             free_[size].push_front(block);
         } else {

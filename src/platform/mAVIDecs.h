@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "MemoryBudgets.h"
 #include "WinTypes.h"
 
 struct AviFileObject;
@@ -28,10 +29,6 @@ inline constexpr std::uint32_t OF_READ = 0x0;
 inline constexpr std::uint32_t OF_SHARE_DENY_WRITE = 0x20;
 inline constexpr DWORD streamtypeVIDEO = 0x73646976;  // 'vids'
 
-// The largest frame the service decodes (8K UHD fits): larger claims are
-// refused, so a small file cannot make every frame cost gigabytes.
-inline constexpr std::int32_t kMaxFrameSide = 32768;
-inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;
 
 // Failure statuses (the values only need to be non-zero).
 inline constexpr HRESULT AVIERR_OK = 0;

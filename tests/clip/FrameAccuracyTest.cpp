@@ -172,7 +172,7 @@ protected:
         if (!GetParam().generated) FW_SKIP_WITHOUT_CORPUS(path_, GetParam().name);
         ASSERT_FALSE(path_.empty());
     }
-    void TearDown() override { AVISetReaderSettings(0, 256u << 20); }
+    void TearDown() override { AVISetReaderSettings(0, kReaderKeepBytes); }
 
     // Fetches the frames in `order` through a fresh clip and checks each one.
     void Check(Order order, std::size_t randomCount = 200) {

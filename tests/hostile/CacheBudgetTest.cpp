@@ -37,7 +37,7 @@ protected:
         AVISetReaderSettings(0, kReaderStore);
         cAVI::SetCatchBudget(kBudget);
     }
-    void TearDown() override { AVISetReaderSettings(0, 256u << 20); }
+    void TearDown() override { AVISetReaderSettings(0, kReaderKeepBytes); }
 
     // Draws `frame` with the cache on and checks the picture and the budget.
     void Draw(cAVI& clip, MemorySurface& surface, std::int32_t frame) {
