@@ -183,7 +183,7 @@ std::uint32_t Colour(const Bytes& file, std::size_t at, int bitCount) {
 // whole, the same twice; the image keeps it through a resize that fills the
 // new area with white. Frames of the image's width but taller are clipped to
 // it; a compressed one sets nothing; after a refused import whose header
-// promises more, only the rows held are set.
+// promises more, only the rows held are set. Sizes are clamped.
 TEST(Drawing, ShowsFramesPixelForPixel) {
     MemorySurface surface(5, 4);
     PersistentImage& image = surface.Image();
@@ -209,13 +209,17 @@ TEST(Drawing, ShowsFramesPixelForPixel) {
     }
     Bytes compressed = BmpFile(6, 5, 24), twoRows = BmpFile(6, 2, 24, 0, 2), refused = BmpFile(6, 5, 24);
     PutLE(compressed, kCompression, 1, 4), PutLE(refused, kSizeImage, 0, 4);
-    const std::uint32_t top = image.PixelAt(0, 0);
+    const auto untouched = std::pair(image.PixelAt(0, 0), image.PixelAt(0, 2));
     for (const Bytes* packed : {&compressed, &twoRows, &refused}) {
         EXPECT_EQ(dib.CreateFromPackedDIBPointer(&(*packed)[14]), packed != &refused);
         if (packed != &twoRows) dib.DrawOnPicBox(surface);
     }
-    EXPECT_EQ(std::tuple(image.PixelAt(0, 0), image.PixelAt(0, 3), image.PixelAt(0, 4)),
-              std::tuple(top, Colour(twoRows, 74, 24), Colour(twoRows, 54, 24)));
+    EXPECT_EQ(std::pair(image.PixelAt(0, 0), image.PixelAt(0, 2)), untouched);
+    EXPECT_EQ(std::pair(image.PixelAt(0, 3), image.PixelAt(0, 4)), std::pair(Colour(twoRows, 74, 24), Colour(twoRows, 54, 24)));
+    image.Resize(0, 5);
+    EXPECT_EQ(image.Width() + image.Height(), 0);
+    image.Resize(1000000, 1);
+    EXPECT_EQ(image.Width(), 32768);
 }
 
 }  // namespace
