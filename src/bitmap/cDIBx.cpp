@@ -99,6 +99,24 @@ private:
     bool committed_ = false;
 };
 
+// The file that writing to `path` replaces: a symbolic link is followed to
+// its final target, so that the link stays a link and its target gets the new
+// bytes. Nothing when the links do not end (a loop, or too many of them).
+std::optional<std::string> FinalTarget(const std::string& path) {
+    // The kernel's own limit on links followed in one lookup.
+    constexpr int kMaxLinks = 40;
+    std::filesystem::path file(path);
+    std::error_code error;
+    for (int links = 0; std::filesystem::is_symlink(file, error); ++links) {
+        const std::filesystem::path next = std::filesystem::read_symlink(file, error);
+        if (error || links == kMaxLinks) return std::nullopt;
+        // A relative target is relative to the link's own folder; the path is
+        // not normalised, so `..` resolves as the kernel resolves it.
+        file = next.is_absolute() ? next : file.parent_path() / next;
+    }
+    return file.string();
+}
+
 bool WriteFully(int fd, const std::uint8_t* data, std::size_t bytes) {
     while (bytes > 0) {
         const ssize_t written = ::write(fd, data, bytes);
@@ -338,14 +356,16 @@ bool cDIBx::CreateFromPackedDIBPointer(const void* const& pDIB) {
 }
 
 bool cDIBx::WriteToFile(const std::string& Filename) const {
-    TempFile temp(Filename);
+    const std::optional<std::string> target = FinalTarget(Filename);
+    if (!target) return false;
+    TempFile temp(*target);
     if (!temp.IsOpen()) return false;
     const auto fileHeader = SerializeFileHeader(FileHeader);
     const bool written =
         WriteFully(temp.Fd(), fileHeader.data(), fileHeader.size()) &&
         (!BitmapInfo || WriteFully(temp.Fd(), BitmapInfo.get(), static_cast<std::size_t>(BitmapInfoBytes))) &&
         (!Bits || WriteFully(temp.Fd(), Bits.get(), static_cast<std::size_t>(BitsBytes)));
-    return written && temp.Commit(Filename);
+    return written && temp.Commit(*target);
 }
 
 bool cDIBx::FileExists(const std::string& Filename) {

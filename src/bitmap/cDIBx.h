@@ -26,8 +26,10 @@ public:
     // The same import for a packed bitmap held in a shared block that is never
     // written again: the pixels are shared instead of copied.
     bool CreateFromSharedPackedDIB(std::shared_ptr<const std::uint8_t[]> packed);
-    // Writes the bitmap as a BMP file, replacing any file of that name whole.
-    // Returns false when the file cannot be written.
+    // Writes the bitmap as a BMP file, replacing any file of that name whole
+    // and at once (a reader sees the old file or the new one, never a part).
+    // A symbolic link stays: its target is replaced. Returns false when the
+    // file cannot be written.
     bool WriteToFile(const std::string& Filename) const;
 
     std::int32_t BitCount() const { return InfoHeader.biBitCount; }

@@ -169,7 +169,9 @@ class FrameAccuracy : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
         path_ = PathOf(GetParam());
-        if (!GetParam().generated) FW_SKIP_WITHOUT_CORPUS(path_, GetParam().name);
+        if (!GetParam().generated) {
+            FW_SKIP_WITHOUT_CORPUS(path_, GetParam().name);
+        }
         ASSERT_FALSE(path_.empty());
     }
     void TearDown() override { AVISetReaderSettings(0, kReaderKeepBytes); }

@@ -1,10 +1,10 @@
 #include "TestUtil.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -12,53 +12,52 @@ namespace fwtest {
 
 namespace {
 struct TempRoot {
-    fs::path path;
-    TempRoot() {
-        char pattern[] = "/tmp/framewise-test-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path = made ? made : fs::temp_directory_path();
-    }
+    char path[27] = "/tmp/framewise-test-XXXXXX";
+    TempRoot() { ::mkdtemp(path); }
     ~TempRoot() {
-        std::error_code ec;
-        if (path.string().rfind("/tmp/framewise-test-", 0) == 0) fs::remove_all(path, ec);
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
     }
 };
+
+// CMake joins each list with ':': the corpus folders in the order they are
+// tried, and the names that scripts/corpus-files lists.
+std::vector<std::string> Split(const std::string& joined) {
+    std::vector<std::string> parts;
+    std::istringstream in(joined);
+    for (std::string part; std::getline(in, part, ':');) parts.push_back(part);
+    return parts;
+}
 }  // namespace
 
 std::string TempDir() {
     static TempRoot root;
     static int counter = 0;
-    fs::path dir = root.path / std::to_string(counter++);
+    const std::string dir = root.path + ("/" + std::to_string(counter++));
     fs::create_directories(dir);
-    return dir.string();
-}
-
-std::string CorpusPath(const std::string& name) { return (fs::path(FW_CORPUS_DIR) / name).string(); }
-
-std::vector<std::string> CorpusFiles() {
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(FW_CORPUS_DIR, ec)) {
-        std::string ext = entry.path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-        if (entry.is_regular_file() && ext == ".avi") files.push_back(entry.path().filename().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
+    return dir;
 }
 
 const std::vector<std::string>& CorpusNames() {
-    static const std::vector<std::string> names = {"Megamind.avi", "Principe_inertie.avi", "dummy_video.avi",
-                                                   "homer.avi",    "movie-hello.avi",      "movie.avi",
-                                                   "sage-example.avi", "tree.avi"};
+    static const std::vector<std::string> names = Split(FW_CORPUS_NAMES);
     return names;
 }
 
-CaptureMessages::CaptureMessages() {
-    previous_ = SetMessageBoxHandler([this](const std::string& text, const std::string& caption, int icon) {
-        messages_.push_back({text, caption, icon});
-    });
+std::string CorpusPath(const std::string& name) {
+    for (const std::string& dir : Split(FW_CORPUS_DIRS))
+        if (fs::is_regular_file(dir + "/" + name)) return dir + "/" + name;
+    return "";
 }
+
+
+std::string CorpusMissing(const std::string& name) {
+    return name + " is in none of the corpus folders " FW_CORPUS_DIRS "; scripts/fetch-corpus fetches them";
+}
+
+CaptureMessages::CaptureMessages()
+    : previous_(SetMessageBoxHandler([this](const std::string& text, const std::string& caption, int icon) {
+          messages_.push_back({text, caption, icon});
+      })) {}
 
 CaptureMessages::~CaptureMessages() { SetMessageBoxHandler(std::move(previous_)); }
 
@@ -68,8 +67,7 @@ std::vector<std::uint8_t> ReadAll(const std::string& path) {
 }
 
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 }  // namespace fwtest

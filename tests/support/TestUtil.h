@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,18 +11,18 @@ namespace fwtest {
 
 // A fresh directory under the system's temporary folder, removed at exit.
 std::string TempDir();
-// Path of a file of the real-file corpus (../shared/corpus next to the repository).
-std::string CorpusPath(const std::string& name);
-std::vector<std::string> CorpusFiles();  // every *.avi there, sorted
-const std::vector<std::string>& CorpusNames();  // the corpus's files, whether here or not
 
-// Skips the test, saying why, when a corpus file is not on this machine.
-#define FW_SKIP_WITHOUT_CORPUS(path, name)                                                      \
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "corpus file " << (name) << " not found"
+// The real-file corpus: every name a table over it lists, whether the files
+// are at hand or not, so that a missing folder skips cases instead of dropping them.
+const std::vector<std::string>& CorpusNames();
+// Path of a corpus file: in ../shared/corpus beside the clone, else in the copy
+// that scripts/fetch-corpus puts in build/corpus; "" when neither has it.
+std::string CorpusPath(const std::string& name);
+// Why a corpus file is missing, for a skipped test to say.
+std::string CorpusMissing(const std::string& name);
 
 struct Message {
-    std::string text;
-    std::string caption;
+    std::string text, caption;
     int icon = 0;
 };
 
@@ -32,10 +31,8 @@ class CaptureMessages {
 public:
     CaptureMessages();
     ~CaptureMessages();
-    const std::vector<Message>& All() const { return messages_; }
     std::size_t Count() const { return messages_.size(); }
     const Message& Last() const { return messages_.back(); }
-    void Clear() { messages_.clear(); }
 
 private:
     std::vector<Message> messages_;
@@ -46,3 +43,7 @@ std::vector<std::uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace fwtest
+
+// Skips the running test when `path` is "", naming the missing corpus file
+// and how to get it. More text may follow with <<.
+#define FW_SKIP_WITHOUT_CORPUS(path, name) if (!(path).empty()) {} else GTEST_SKIP() << fwtest::CorpusMissing(name)

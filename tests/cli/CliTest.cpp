@@ -1,0 +1,61 @@
+// framewise-cli as a user runs it: exit status, and what it prints where.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "ClipMaker.h"
+#include "TestUtil.h"
+
+namespace {
+
+struct CliCase {
+    const char* name;
+    const char* command;  // run by the shell, with $CLI, $CLIP and $DIR set
+    int status;
+    std::vector<std::string> out;  // whole lines of the standard output; none: it stays empty
+    const char* err;               // text of the standard error; "": it stays empty
+};
+
+// The clip: 160x140, frames 0 to 9; a frame's BMP file is over 64 KiB.
+const CliCase kCases[] = {
+    {"Info", "$CLI info $CLIP", 0, {"frames: 10", "width: 160", "height: 140"}, ""},
+    {"FrameThenBmpInfo", "$CLI frame $CLIP 9 $DIR/9.bmp && $CLI bmpinfo $DIR/9.bmp", 0,
+     {"file_size: 67254", "bits_offset: 54", "width: 160", "height: 140", "bit_count: 24", "image_size: 67200"}, ""},
+    {"FrameNumberWithLetters", "$CLI frame $CLIP 12abc $DIR/x.bmp", 1, {}, "12abc"},
+    {"FrameAfterTheLast", "$CLI frame $CLIP 10 $DIR/x.bmp", 1, {}, "outside"},
+    {"MissingClip", "$CLI info $DIR/missing.avi", 1, {}, "missing.avi"},
+    {"MissingBitmap", "$CLI bmpinfo $DIR/missing.bmp", 1, {}, "missing.bmp"},
+    {"UnknownCommand", "$CLI play $CLIP", 1, {}, "usage"},
+};
+
+class Cli : public testing::TestWithParam<CliCase> {
+protected:
+    static void SetUpTestSuite() {
+        const std::string dir = fwtest::TempDir();
+        ::setenv("CLI", FW_CLI, 1), ::setenv("DIR", dir.c_str(), 1), ::setenv("CLIP", (dir + "/clip.avi").c_str(), 1);
+        fwtest::ClipSpec spec;
+        spec.width = 160, spec.height = 140;
+        ASSERT_TRUE(fwtest::MakeClip(dir + "/clip.avi", spec));
+    }
+};
+
+TEST_P(Cli, ExitStatusAndOutput) {
+    const CliCase& c = GetParam();
+    const int status = std::system((std::string("(") + c.command + ") >$DIR/out 2>$DIR/err").c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << c.command;
+    EXPECT_EQ(WEXITSTATUS(status), c.status) << c.command;
+    const auto text = [](const char* file) {
+        const std::vector<std::uint8_t> bytes = fwtest::ReadAll(std::getenv("DIR") + std::string(file));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string out = "\n" + text("/out"), err = text("/err");
+    for (const std::string& line : c.out) EXPECT_NE(out.find("\n" + line + "\n"), std::string::npos) << line << out;
+    EXPECT_TRUE(!c.out.empty() || out == "\n") << out;
+    EXPECT_EQ(err.empty(), *c.err == '\0') << err;
+    EXPECT_NE(err.find(c.err), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Cli, testing::ValuesIn(kCases), [](const auto& info) { return info.param.name; });
+
+}  // namespace
