@@ -20,6 +20,10 @@ constexpr BenchClip kClips[] = {
     {"h264-1280x720-gop250.avi", "libx264", 1280, 720, 300, 250, 2},
     {"mjpeg-1920x1080.avi", "mjpeg", 1920, 1080, 120, 1, 0},
     {"h264-1920x1080-gop120.avi", "libx264", 1920, 1080, 240, 120, 2},
+    // Phone and screen-recorder footage comes as MP4 or MKV with long GOPs.
+    {"h264-1280x720-gop250.mp4", "libx264", 1280, 720, 500, 250, 2},
+    {"h264-1280x720-gop250.mkv", "libx264", 1280, 720, 500, 250, 2},
+    {"h264-1920x1080-gop250.mp4", "libx264", 1920, 1080, 500, 250, 2},
 };
 
 bool Write(const std::filesystem::path& path, const BenchClip& clip) {

@@ -111,6 +111,11 @@ bool SendNext(Input& in, bool& ended, std::int64_t* sentTs) {
     }
 }
 
+int IndexOf(const std::vector<PlainChunk>& chunks, std::int64_t ts) {
+    auto it = std::find_if(chunks.begin(), chunks.end(), [ts](const PlainChunk& c) { return c.ts == ts; });
+    return static_cast<int>(it - chunks.begin());
+}
+
 // Decodes from the seek point until the picture of chunk `target` comes out
 // (the j-th picture belongs to the j-th chunk sent) and converts only that one.
 void DecodeOnly(Input& in, const std::vector<PlainChunk>& chunks, int target) {
@@ -124,9 +129,9 @@ void DecodeOnly(Input& in, const std::vector<PlainChunk>& chunks, int target) {
             av_frame_unref(in.frame.get());
             if (hit) return;
         }
-        std::int64_t ts = -1;
+        std::int64_t ts = AV_NOPTS_VALUE;
         if (!SendNext(in, ended, &ts)) return;
-        if (wanted < 0 && ts >= 0) wanted = target - ChunkAt(chunks, ts);
+        if (wanted < 0 && ts != AV_NOPTS_VALUE) wanted = target - IndexOf(chunks, ts);
     }
 }
 
@@ -140,15 +145,20 @@ int DefaultDecoderThreads() {
 
 int ChunkAt(const std::vector<PlainChunk>& chunks, std::int64_t position) {
     auto it = std::upper_bound(chunks.begin(), chunks.end(), position,
-                               [](std::int64_t p, const PlainChunk& c) { return p < c.ts; });
+                               [](std::int64_t p, const PlainChunk& c) { return p < c.slot; });
     return it == chunks.begin() ? 0 : static_cast<int>(it - chunks.begin()) - 1;
 }
 
 double PlainOpenMs(const std::string& path) {
     Stopwatch watch;
     FormatPtr format = OpenFormat(path);
-    const double ms = watch.Ms();
-    return format ? ms : kMissing;
+    if (!format) return kMissing;
+    const std::string name = format->iformat->name;
+    if (name != "avi" && name.find("mp4") == std::string::npos) {
+        Ptr<AVPacket> packet(av_packet_alloc());
+        while (av_read_frame(format.get(), packet.get()) >= 0) av_packet_unref(packet.get());
+    }
+    return watch.Ms();
 }
 
 std::vector<PlainChunk> PlainChunks(const std::string& path) {
@@ -157,9 +167,11 @@ std::vector<PlainChunk> PlainChunks(const std::string& path) {
     in.format = OpenFormat(path);
     if (!in.format) return chunks;
     in.stream = av_find_best_stream(in.format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const bool avi = std::string(in.format->iformat->name) == "avi";
     while (in.stream >= 0 && av_read_frame(in.format.get(), in.packet.get()) >= 0) {
-        if (IsVideoPayload(in))
-            chunks.push_back({TimestampOf(in.packet.get()), (in.packet->flags & AV_PKT_FLAG_KEY) != 0});
+        const std::int64_t ts = TimestampOf(in.packet.get());
+        const auto rank = static_cast<std::int64_t>(chunks.size());
+        if (IsVideoPayload(in)) chunks.push_back({ts, avi ? ts : rank, (in.packet->flags & AV_PKT_FLAG_KEY) != 0});
         av_packet_unref(in.packet.get());
     }
     return chunks;

@@ -8,9 +8,10 @@
 
 namespace bench {
 
-// One non-empty video chunk as the demuxer hands it out.
+// One non-empty video packet as the demuxer hands it out.
 struct PlainChunk {
-    std::int64_t ts = 0;  // stream position (the AVI's frame number)
+    std::int64_t ts = 0;    // its timestamp (the AVI's frame number), for seeking
+    std::int64_t slot = 0;  // the position it is shown from: an AVI's frame number, else its rank
     bool key = false;
 };
 
@@ -18,7 +19,9 @@ struct PlainChunk {
 void QuietPlainLibav();
 // Decoder threads a frame reader uses by default: one per core, at most 8.
 int DefaultDecoderThreads();
-// avformat_open_input + avformat_find_stream_info of one file, in ms; NaN when it fails.
+// avformat_open_input + avformat_find_stream_info of one file, in ms; NaN when
+// it fails. A container that carries no complete index (anything but AVI, MP4
+// and MOV) also has all its packets read, as ffprobe -count_packets does.
 double PlainOpenMs(const std::string& path);
 // The non-empty video chunks of the first video stream, in file order.
 std::vector<PlainChunk> PlainChunks(const std::string& path);
@@ -29,7 +32,7 @@ double PlainSeqFps(const std::string& path, int threads, std::int64_t positions)
 // it, convert only it; one thread. Mean ms per position.
 double BoundRandMs(const std::string& path, const std::vector<PlainChunk>& chunks,
                    const std::vector<std::int64_t>& positions);
-// The chunk (index into `chunks`) whose picture position `position` shows.
+// The packet (index into `chunks`) whose picture position `position` shows.
 int ChunkAt(const std::vector<PlainChunk>& chunks, std::int64_t position);
 
 }  // namespace bench

@@ -13,8 +13,8 @@
 namespace {
 
 int Usage() {
-    std::cerr << "usage: framewise-cli info FILE.avi\n"
-                 "       framewise-cli frame FILE.avi N OUT.bmp\n"
+    std::cerr << "usage: framewise-cli info FILE\n"
+                 "       framewise-cli frame FILE N OUT.bmp\n"
                  "       framewise-cli bmpinfo FILE.bmp\n";
     return 1;
 }
@@ -34,7 +34,8 @@ int Info(const std::string& path) {
               << "fps: " << clip.GetFPS() << "\n"
               << "width: " << clip.GetWidth() << "\n"
               << "height: " << clip.GetHeight() << "\n"
-              << "codec: " << clip.GetCodecName() << "\n";
+              << "codec: " << clip.GetCodecName() << "\n"
+              << "container: " << clip.GetContainerName() << "\n";
     return 0;
 }
 

@@ -385,6 +385,12 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     const bool intraAtItsKey = (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) && packets_[packet].key &&
                                SourceOf(frame) == packet;
     if (intraAtItsKey) return;
+    // A run rolled forward to a far target keeps what the store can hold of
+    // the pictures just before it: earlier ones would be evicted before the
+    // target is reached, after costing a copy each.
+    if (keepLimit_ > 0 && packet < target_ &&
+        static_cast<std::size_t>(target_ - packet) * FrameBytes(frame) > keepLimit_)
+        return;
     // Kept pictures move out of the decoder's buffers (which it then reuses)
     // into picture memory; while playing, the one kept picture just shares them.
     store_.Keep(packet, keepLimit_ ? CopyToPictureMemory(frame) : libav::FramePtr(av_frame_clone(frame)), keepLimit_);

@@ -62,7 +62,7 @@ void Remux(const std::string& path, const std::string& options) {
     std::filesystem::rename(path, copy);
     bool ok = false;
     fwtest::RunCommand("ffmpeg -v error " + options + " -i " + fwtest::ShellQuoted(copy) + " -c copy " +
-                           fwtest::ShellQuoted(path), "", ok);
+                           fwtest::ShellQuoted(path), ok);
     ASSERT_TRUE(ok) << path;
 }
 

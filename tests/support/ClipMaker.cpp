@@ -5,7 +5,6 @@
 #include <memory>
 #include <set>
 
-#include <unistd.h>
 
 namespace fwtest {
 
@@ -81,7 +80,8 @@ std::string PtsExpression(std::vector<int> empty) {
         std::size_t end = i + 1;
         while (end < empty.size() && empty[end] == empty[end - 1] + 1) ++end;
         // The first picture after the run is the one with index empty[i] - i.
-        expression += "+" + std::to_string(end - i) + "*gte(N\\," + std::to_string(empty[i] - static_cast<int>(i)) + ")";
+        expression.append("+").append(std::to_string(end - i)).append("*gte(N\\,");
+        expression.append(std::to_string(empty[i] - static_cast<int>(i))).append(")");
         i = end;
     }
     return expression;
@@ -109,36 +109,30 @@ std::string EncodeCommand(const std::string& path, const ClipSpec& spec) {
 
 std::string ShellQuoted(const std::string& text) {
     std::string quoted = "'";
-    for (char ch : text) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    for (char ch : text) {
+        if (ch == '\'') quoted += "'\\''";
+        else quoted += ch;
+    }
     return quoted + "'";
 }
 
-std::string RunCommand(const std::string& command, const std::string& input, bool& ok) {
-    // The input goes through a file: a pipe in both directions could fill up.
-    char name[] = "/tmp/framewise-input-XXXXXX";
-    const int fd = ::mkstemp(name);
-    ok = fd >= 0 && ::write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
-    if (fd >= 0) ::close(fd);
+std::string RunCommand(const std::string& command, bool& ok) {
     std::string output;
-    if (FILE* pipe = ok ? ::popen((command + " < " + name).c_str(), "r") : nullptr) {
-        char buffer[65536];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-        ok = ::pclose(pipe) == 0;
-    } else {
-        ok = false;
-    }
-    ::unlink(name);
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[65536];
+    for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    ok = pipe && ::pclose(pipe) == 0;
     return output;
 }
 
 bool MakeClip(const std::string& path, const ClipSpec& spec) {
-    std::string pictures;
-    for (int k = 0; k < spec.frames; ++k) {
+    FILE* encoder = ::popen(EncodeCommand(path, spec).c_str(), "w");
+    bool written = encoder != nullptr;
+    for (int k = 0; written && k < spec.frames; ++k) {
         const std::vector<std::uint8_t> rgb = DrawPicture(spec.width, spec.height, k);
-        pictures.append(reinterpret_cast<const char*>(rgb.data()), rgb.size());
+        written = std::fwrite(rgb.data(), 1, rgb.size(), encoder) == rgb.size();
     }
-    bool ok = false;
-    RunCommand(EncodeCommand(path, spec), pictures, ok);
+    const bool ok = encoder && ::pclose(encoder) == 0 && written;
     if (!ok) std::fprintf(stderr, "MakeClip %s: ffmpeg failed\n", path.c_str());
     return ok;
 }

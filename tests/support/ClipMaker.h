@@ -41,9 +41,9 @@ int FrameNumberOfDIB(const std::uint8_t* bottomUpBgr, int width, int height);
 // The position -> picture number table the clip must show: empty positions
 // repeat the previous picture.
 std::vector<int> ExpectedNumbers(const ClipSpec& spec);
-// Runs a command through the shell with `input` on its standard input and
-// returns its standard output; `ok` tells whether it exited with status 0.
-std::string RunCommand(const std::string& command, const std::string& input, bool& ok);
+// Runs a command through the shell and returns its standard output; `ok`
+// tells whether it exited with status 0.
+std::string RunCommand(const std::string& command, bool& ok);
 // `text` quoted for the shell.
 std::string ShellQuoted(const std::string& text);
 

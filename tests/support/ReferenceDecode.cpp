@@ -51,15 +51,15 @@ bool DecodeReference(const std::string& path, Reference& out) {
     bool ok = false;
     const std::string file = ShellQuoted(path);
     std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
-                                      "-of csv=p=0 " + file, "", ok));
+                                      "-of csv=p=0 " + file, ok));
     char comma = 0;
     if (!ok || !(size >> out.width >> comma >> out.height)) return false;
     std::stringstream hashes(RunCommand("ffmpeg -v error -i " + file + kConvert +
-                                        " -c:v rawvideo -f framehash -hash CRC32 pipe:1", "", ok));
+                                        " -c:v rawvideo -f framehash -hash CRC32 pipe:1", ok));
     for (std::string line; ok && std::getline(hashes, line);)
         if (line[0] != '#') out.pictures.push_back(std::stoul(Fields(line).back(), nullptr, 16));
     std::stringstream packets(RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pts,dts,size "
-                                         "-of csv=p=0 " + file, "", ok));
+                                         "-of csv=p=0 " + file, ok));
     for (std::string line; ok && std::getline(packets, line);) {
         // pts, dts, size: the dts where the container gives one (AVI gives only that)
         const std::vector<std::string> f = Fields(line);
@@ -81,7 +81,7 @@ std::string DescribeDifference(const std::string& path, std::size_t index, const
     const std::string picture =
         RunCommand("ffmpeg -v error -i " + ShellQuoted(path) + kConvert + " -vf " +
                        ShellQuoted("select=eq(n\\," + std::to_string(index) + ")") + " -frames:v 1 -f rawvideo pipe:1",
-                   "", ok);
+                   ok);
     const std::size_t row = static_cast<std::size_t>(width) * 3;
     const std::size_t stride = (row + 3) & ~std::size_t{3};
     if (!ok || picture.size() != row * height) return "ffmpeg gave no picture " + std::to_string(index);

@@ -33,7 +33,7 @@ std::vector<std::string> Split(const std::string& joined) {
 std::string TempDir() {
     static TempRoot root;
     static int counter = 0;
-    const std::string dir = root.path + ("/" + std::to_string(counter++));
+    const std::string dir = (std::filesystem::path(root.path) / std::to_string(counter++)).string();
     fs::create_directories(dir);
     return dir;
 }
