@@ -16,7 +16,7 @@ void Init();
 void ReadBmpFile(const std::uint8_t* data, std::size_t size);
 // The input as a packed bitmap in memory: imported and drawn.
 void ImportPackedDib(const std::uint8_t* data, std::size_t size);
-// The input as an AVI file: opened as a clip, its first, last and a middle
+// The input as a video file of any container: opened as a clip, its first, last and a middle
 // frame drawn (with and without the cache), then closed.
 void OpenAviClip(const std::uint8_t* data, std::size_t size);
 
