@@ -180,6 +180,12 @@ bool FrameReader::OpenDecoder(const AVCodecParameters* par, AVRational timeBase,
     return true;
 }
 
+FrameReaderStats FrameReader::Stats() const {
+    FrameReaderStats stats = stats_;
+    stats.keptBytes = store_.Bytes();
+    return stats;
+}
+
 std::string FrameReader::DecoderName() const {
     return codec_ && codec_->codec ? codec_->codec->name : "";
 }

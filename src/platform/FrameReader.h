@@ -65,7 +65,7 @@ public:
     // out while anyone else still holds it.
     std::shared_ptr<const std::uint8_t[]> Get(std::int64_t position);
     FrameKind KindAt(std::int64_t position) const;
-    const FrameReaderStats& Stats() const { return stats_; }
+    FrameReaderStats Stats() const;
     std::string DecoderName() const;
 
 private:

@@ -74,6 +74,7 @@ struct FrameReaderStats {
     std::uint64_t picturesOut = 0;  // pictures the decoder delivered
     std::uint64_t seeks = 0;        // decoder restarts at a key chunk
     std::uint64_t conversions = 0;  // pictures converted to the packed bitmap
+    std::uint64_t keptBytes = 0;    // decoded pictures the reader keeps now
 };
 FrameReaderStats AVIStreamGetFrameStats(PGETFRAME pg);
 // Tuning of readers opened from now on: decoder threads (0: one per core) and

@@ -91,6 +91,14 @@ std::vector<Case> Cases() {
     avi("ffv1_drop_frames", Spec("ffv1", 321, 48, 30, 8, 0, {3, 4, 10, 11, 12, 20}));
     avi("mpeg4_drops_audio_ntsc", kNtscDrops);
     avi("mpeg4_without_index", kNtscDrops, [](const std::string& p) { RenameChunk(p, "idx1", "JUNK"); });
+    // Without an index, and its last chunk ending where the file ends.
+    avi("mpeg4_index_cut_off", Spec("mpeg4", 96, 64, 20, 10, 1), [](const std::string& p) {
+        std::vector<std::uint8_t> b = fwtest::ReadAll(p);
+        const auto index = std::search(b.begin(), b.end(), "idx1", "idx1" + 4);
+        const auto last = std::find_end(b.begin(), index, "00dc", "00dc" + 4);
+        b.erase(last + 8 + (last[4] | last[5] << 8), b.end());
+        fwtest::WriteAll(p, b);
+    });
     avi("palette_8bit", [] {
         ClipSpec s = Spec("rawvideo", 48, 32, 12, 1);
         s.pixelFormat = "pal8";

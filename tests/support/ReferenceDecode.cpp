@@ -69,10 +69,15 @@ bool DecodeReference(const std::string& path, Reference& out) {
 }
 
 std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height) {
-    const std::size_t stride = static_cast<std::size_t>(width * 3 + 3) & ~std::size_t{3};
+    const std::size_t row = static_cast<std::size_t>(width) * 3;
+    const std::size_t stride = (row + 3) & ~std::size_t{3};
     std::uint32_t crc = 0;
-    for (int y = height - 1; y >= 0; --y) crc = Crc32(crc, bottomUpBgr + y * stride, static_cast<std::size_t>(width) * 3);
-    return crc;
+    bool padded = true;  // with zeros, as a bitmap's rows must be
+    for (int y = height - 1; y >= 0; --y) {
+        crc = Crc32(crc, bottomUpBgr + y * stride, row);
+        for (std::size_t x = row; x < stride; ++x) padded = padded && bottomUpBgr[y * stride + x] == 0;
+    }
+    return padded ? crc : ~crc;
 }
 
 std::string DescribeDifference(const std::string& path, std::size_t index, const std::uint8_t* bottomUpBgr,

@@ -28,8 +28,9 @@ struct Reference {
 };
 
 bool DecodeReference(const std::string& path, Reference& out);
-// CRC-32 of a bottom-up BGR bitmap's pixels (padding left out), taken over its
-// rows from the top, as ffmpeg's framehash takes it.
+// CRC-32 of a bottom-up BGR bitmap's pixels, taken over its rows from the top
+// as ffmpeg's framehash takes it; its complement when the padding at the rows'
+// ends is not all zeros.
 std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height);
 // Where a bottom-up bitmap differs from picture `index` of the ffmpeg decode,
 // in words; empty when it does not, nor in its row padding (always zero).
