@@ -9,7 +9,7 @@ extern "C" {
 
 #include <memory>
 
-namespace fwtest {
+namespace bench {
 
 struct LibavCloser {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -31,4 +31,4 @@ struct OutputCloser {
     }
 };
 
-}  // namespace fwtest
+}  // namespace bench

@@ -17,9 +17,7 @@ extern "C" {
 namespace bench {
 namespace {
 
-template <class T>
-using Ptr = fwtest::Ptr<T>;
-using FormatPtr = std::unique_ptr<AVFormatContext, fwtest::InputCloser>;
+using FormatPtr = std::unique_ptr<AVFormatContext, InputCloser>;
 
 // One opened file with a decoder and a bottom-up BGR24 target picture.
 struct Input {

@@ -1,8 +1,7 @@
 // Generated clips in which every frame shows its own number, so that a
-// frame-accuracy fault cannot hide: the upper half shows the number in large
-// digits, the lower half carries it as a 4x4 grid of black/white cells (16
-// bits) that survives lossy codecs. The pictures are drawn here and encoded by
-// the ffmpeg program, into whatever container the file name's extension names.
+// frame-accuracy fault cannot hide: a 4x4 grid of dark and light cells (16
+// bits) that survives lossy codecs. The ffmpeg program draws and encodes them,
+// into whatever container the file name's extension names.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +14,7 @@
 namespace fwtest {
 
 struct ClipSpec {
-    std::string encoder = "ffv1";  // ffmpeg encoder name: ffv1, mpeg4, libx264, mjpeg, rawvideo, libvpx-vp9, ...
+    std::string encoder = "ffv1";  // ffmpeg encoder: ffv1, mpeg4, libx264, mjpeg, rawvideo, libvpx-vp9, ...
     int width = 64;
     int height = 48;
     int frames = 10;          // pictures encoded

@@ -1,0 +1,224 @@
+#include "TestFiles.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "ClipMaker.h"
+#include "TestUtil.h"
+
+namespace fwtest {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+std::uint32_t Number(const std::string& text) { return static_cast<std::uint32_t>(std::stoull(text, nullptr, 0)); }
+
+ClipSpec ParseSpec(const std::vector<std::string>& words) {
+    ClipSpec spec;
+    spec.encoder = words.at(0);
+    std::sscanf(words.at(1).c_str(), "%dx%d", &spec.width, &spec.height);
+    spec.frames = std::stoi(words.at(2));
+    std::string word;
+    for (std::size_t i = 3; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        const std::string key = w.substr(0, w.find('=')), value = w.substr(w.find('=') + 1);
+        if (w == "audio") spec.withAudio = true;
+        else if (key == "gop") spec.gop = std::stoi(value);
+        else if (key == "b") spec.bFrames = std::stoi(value);
+        else if (key == "pix") spec.pixelFormat = value;
+        else if (key == "rate") std::sscanf(value.c_str(), "%d/%d", &spec.rate, &spec.scale);
+        else if (key == "empty") for (std::istringstream in(value); std::getline(in, word, ',');) spec.emptyPositions.push_back(std::stoi(word));
+        else if (key[0] == '-') spec.options.emplace_back(key.substr(1), value);
+    }
+    return spec;
+}
+
+// Generated clips are made once per description and container.
+Bytes Generated(const std::string& head, const std::string& extension) {
+    static std::map<std::string, Bytes> made;
+    const std::string key = head + extension;
+    if (auto it = made.find(key); it != made.end()) return it->second;
+    const std::string path = TempDir() + "/clip" + extension;
+    if (!MakeClip(path, ParseSpec(Words(head)))) return {};
+    return made[key] = ReadAll(path);
+}
+
+void PutLE(Bytes& b, std::size_t at, std::uint32_t value, int width = 4) {
+    for (int i = 0; i < width; ++i)
+        if (at + i < b.size()) b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t GetLE32(const Bytes& b, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | (at + i < b.size() ? b[at + i] : 0);
+    return value;
+}
+
+// Where chunk, list or box `id` stands: its header, its id and its body (a
+// list's body starts at its type, as its size counts it).
+struct Place {
+    std::size_t header = kNone, id = kNone, body = kNone;
+};
+
+Place Locate(const Bytes& b, std::string id, std::size_t nth = 0) {
+    id.append(4 - std::min<std::size_t>(4, id.size()), ' ');
+    const bool riff = b.size() >= 4 && std::equal(b.begin(), b.begin() + 4, "RIFF");
+    auto it = b.begin();
+    for (std::size_t seen = 0; (it = std::search(it, b.end(), id.begin(), id.end())) != b.end(); ++it) {
+        if (seen++ != nth) continue;
+        const auto at = static_cast<std::size_t>(it - b.begin());
+        const bool listType = at >= 8 && (GetLE32(b, at - 8) == 0x5453494C || GetLE32(b, at - 8) == 0x46464952);
+        if (!riff) return {at - 4, at, at + 4};
+        return listType ? Place{at - 8, at, at} : Place{at, at, at + 8};
+    }
+    return {};
+}
+
+Bytes Foreign(const std::string& kind, std::mt19937& rng) {
+    Bytes b;
+    auto words = [&](std::initializer_list<std::uint32_t> list) {
+        for (const std::uint32_t w : list) {
+            b.resize(b.size() + 4);
+            PutLE(b, b.size() - 4, w);
+        }
+    };
+    std::size_t noise = kind == "random" ? 4096 : 0;
+    if (kind == "wav") {
+        words({0x46464952, 836, 0x45564157, 0x20746D66, 16, 0x00010001, 8000, 16000, 0x00100002, 0x61746164, 800});
+        noise = 800;
+    } else if (kind == "bmp") {
+        b = {'B', 'M'};
+        words({102, 0, 54, 40, 4, 4, 0x00180001, 0, 0, 0, 0, 0, 0});
+        noise = 48;
+    } else if (kind == "riffavi") {
+        words({0x46464952, 2052, 0x20495641});
+        noise = 2048;
+    }
+    for (std::size_t i = 0; i < noise; ++i) b.push_back(static_cast<std::uint8_t>(rng()));
+    return b;
+}
+
+// The body of every chunk `id`, or of every idx1 entry's field.
+template <typename Change>
+void EveryBody(Bytes& b, const std::string& id, Change change) {
+    for (std::size_t nth = 0;; ++nth) {
+        const Place p = Locate(b, id, nth);
+        if (p.header == kNone) return;
+        change(p.body, std::min<std::size_t>(b.size(), p.body + GetLE32(b, p.header + 4)));
+    }
+}
+
+void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
+    const std::string& what = op.at(0);
+    const auto arg = [&](std::size_t i) { return Number(op.at(i)); };
+    const auto place = [&](std::size_t nth = 0) {
+        const Place p = Locate(b, op.at(1), nth);
+        if (p.header == kNone) throw std::runtime_error("no " + op.at(1));
+        return p;
+    };
+    const auto random = [&] { return static_cast<std::uint8_t>(rng()); };
+    if (what == "truncate") b.resize(std::min<std::size_t>(arg(1), b.size()));
+    else if (what == "keep") b.resize(b.size() * arg(1) / 100);
+    else if (what == "cut") b.resize(std::min(b.size(), place(op.size() > 3 ? arg(3) : 0).header + arg(2)));
+    else if (what == "le") PutLE(b, place().body + arg(2), arg(3), op.size() > 4 ? static_cast<int>(arg(4)) : 4);
+    else if (what == "be") for (int i = 0; i < 4; ++i) PutLE(b, place().body + arg(2) + i, arg(3) >> (8 * (3 - i)), 1);
+    else if (what == "size") PutLE(b, place().header + 4, arg(2));
+    else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
+    else if (what == "make") b = Foreign(op.at(1), rng);
+    else if (what == "noise") for (std::size_t i = b.size() * arg(1) / 100, n = 0; i < b.size() && n < arg(2); ++i, ++n) b[i] = random();
+    else if (what == "index") EveryBody(b, "idx1", [&](std::size_t from, std::size_t to) {
+        for (std::size_t e = from + arg(1); e + 4 <= to; e += 16) PutLE(b, e, (op.at(2) == "add" ? GetLE32(b, e) : 0) + arg(3));
+    });
+    else if (what == "garble") EveryBody(b, op.at(1), [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from + (op.size() > 3 ? arg(3) : 0); i < to; ++i) b[i] = op.at(2) == "random" ? random() : 0;
+    });
+    else if (what == "endchunk") {
+        const auto index = std::search(b.begin(), b.end(), "idx1", "idx1" + 4);
+        const auto last = std::find_end(b.begin(), index, op.at(1).begin(), op.at(1).end());
+        b.erase(last + 8 + GetLE32(b, static_cast<std::size_t>(last - b.begin()) + 4), b.end());
+    } else if (what == "odd") {
+        const Place main = Locate(b, "avih");
+        const std::uint8_t odd[] = {'J', 'U', 'N', 'K', 3, 0, 0, 0, 'a', 'b', 0, 0};
+        b.insert(b.begin() + static_cast<std::ptrdiff_t>(main.body + GetLE32(b, main.header + 4)), odd, odd + 12);
+        for (const std::size_t size : {std::size_t{4}, Locate(b, "hdrl").header + 4}) PutLE(b, size, GetLE32(b, size) + 12);
+    } else if (what == "odml") {
+        // The padding the muxer leaves in the header list becomes an OpenDML
+        // extended header ('odml' list, 'dmlh' chunk).
+        const std::size_t junk = Locate(b, "JUNK", 1).header;
+        const std::uint32_t size = GetLE32(b, junk + 4);
+        const std::pair<std::size_t, std::uint32_t> words[] = {
+            {0, 0x5453494C}, {8, 0x6C6D646F}, {12, 0x686C6D64}, {16, size - 12}, {20, arg(1)}};
+        for (const auto& [offset, word] : words) PutLE(b, junk + offset, word);
+    } else {
+        throw std::runtime_error("unknown operation " + what);
+    }
+}
+
+// Operations on the written file, through the ffmpeg program.
+bool ApplyToFile(const std::vector<std::string>& op, const std::string& path) {
+    if (op.at(0) == "twice") {
+        Bytes b = ReadAll(path);
+        b.insert(b.end(), b.begin(), b.end());
+        WriteAll(path, b);
+        return true;
+    }
+    if (op.at(0) != "remux") return false;
+    std::string options;
+    for (std::size_t i = 1; i < op.size(); ++i) options += " " + op[i];
+    const std::string copy = path + ".orig" + std::filesystem::path(path).extension().string();
+    std::filesystem::rename(path, copy);
+    bool ok = false;
+    RunCommand("ffmpeg -v error" + options + " -i " + ShellQuoted(copy) + " -c copy " + ShellQuoted(path), ok);
+    if (!ok) throw std::runtime_error("remux failed");
+    return true;
+}
+
+}  // namespace
+
+std::string MakeTestFile(const std::string& name, const std::string& description, std::mt19937& rng) {
+    std::vector<std::vector<std::string>> parts(1);
+    for (const std::string& w : Words(description)) {
+        if (w == ";") parts.emplace_back();
+        else parts.back().push_back(w);
+    }
+    const std::string& kind = parts[0].at(0);
+    if (kind == "corpus") return CorpusPath(name);
+    const std::string path = TempDir() + "/" + name;
+    if (kind == "missing") return path;
+    if (kind == "dir") {
+        std::filesystem::create_directory(path);
+        return path;
+    }
+    const std::string head = description.substr(0, description.find(';'));
+    Bytes bytes = kind == "none" ? Bytes{} : Generated(head, std::filesystem::path(name).extension().string());
+    if (kind != "none" && bytes.empty()) throw std::runtime_error("could not make " + head);
+    std::size_t next = 1;
+    for (; next < parts.size() && parts[next].at(0) != "remux" && parts[next][0] != "twice"; ++next)
+        Apply(parts[next], bytes, rng);
+    WriteAll(path, bytes);
+    for (; next < parts.size(); ++next)
+        if (!ApplyToFile(parts[next], path)) throw std::runtime_error("unknown operation " + parts[next][0]);
+    return path;
+}
+
+std::vector<std::string> TableRows(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(in, line);)
+        if (line.find_first_not_of(" \t") != std::string::npos && line[0] != '#') rows.push_back(line);
+    return rows;
+}
+
+}  // namespace fwtest
