@@ -39,7 +39,6 @@ namespace {
 
 ReaderSettings g_settings;
 
-
 void SetUpOnce() {
     static const bool once = [] {
         av_log_set_level(AV_LOG_FATAL);
@@ -168,10 +167,8 @@ HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t /*uMode*
     source->format.reset(raw);
     source->fileSize = avio_size(raw->pb);
     if (!avi && NotVideo(raw->iformat)) return AVIERR_FILEOPEN;
-    // MP4 and MOV describe their streams in the header; other containers
-    // are probed for what their streams hold.
-    const bool described = std::string_view(raw->iformat->name).find("mp4") != std::string_view::npos;
-    if (!avi && !described && avformat_find_stream_info(raw, nullptr) < 0) return AVIERR_FILEOPEN;
+    // Other containers are probed for what their streams hold.
+    if (!avi && !CarriesSampleTable(raw) && avformat_find_stream_info(raw, nullptr) < 0) return AVIERR_FILEOPEN;
     auto file = std::make_unique<AviFileObject>();
     file->source = std::move(source);
     file->avi = avi;

@@ -291,7 +291,6 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
 }
 
 bool IsAvi(const AVFormatContext* fmt) { return std::string_view(fmt->iformat->name) == "avi"; }
-bool IsMov(const AVFormatContext* fmt) { return std::string_view(fmt->iformat->name).find("mp4") != std::string_view::npos; }
 
 }  // namespace
 
@@ -311,7 +310,7 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
         if (chunks.empty()) chunks = ChunksFromScan(fmt, streamIndex, aviFirstTimestamp);
         return std::make_shared<AviChunks>(std::move(source), std::move(chunks));
     }
-    std::shared_ptr<FrameTable> table = IsMov(fmt) ? FromSampleTable(source, st) : nullptr;
+    std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
     if (!table) table = FromPass(std::move(source), st, error);
     if (table && table->PositionCount() <= 0) return nullptr;
     return table;

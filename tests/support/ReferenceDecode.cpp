@@ -80,36 +80,4 @@ std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height)
     return padded ? crc : ~crc;
 }
 
-std::string DescribeDifference(const std::string& path, std::size_t index, const std::uint8_t* bottomUpBgr,
-                               int width, int height) {
-    bool ok = false;
-    const std::string picture =
-        RunCommand("ffmpeg -v error -i " + ShellQuoted(path) + kConvert + " -vf " +
-                       ShellQuoted("select=eq(n\\," + std::to_string(index) + ")") + " -frames:v 1 -f rawvideo pipe:1",
-                   ok);
-    const std::size_t row = static_cast<std::size_t>(width) * 3;
-    const std::size_t stride = (row + 3) & ~std::size_t{3};
-    if (!ok || picture.size() != row * height) return "ffmpeg gave no picture " + std::to_string(index);
-    int bytes = 0, padding = 0, worst = 0, left = width, right = -1;
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t* ours = bottomUpBgr + (height - 1 - y) * stride;
-        for (std::size_t x = 0; x < stride; ++x) {
-            if (x >= row) {
-                padding += ours[x] != 0;
-                continue;
-            }
-            const int d = std::abs(ours[x] - static_cast<std::uint8_t>(picture[y * row + x]));
-            if (d == 0) continue;
-            ++bytes;
-            worst = std::max(worst, d);
-            left = std::min(left, static_cast<int>(x / 3));
-            right = std::max(right, static_cast<int>(x / 3));
-        }
-    }
-    if (bytes == 0 && padding == 0) return "";
-    return std::to_string(bytes) + " bytes differ (by up to " + std::to_string(worst) + ", columns " +
-           std::to_string(left) + "-" + std::to_string(right) + "), " + std::to_string(padding) +
-           " padding bytes are not zero";
-}
-
 }  // namespace fwtest

@@ -32,9 +32,4 @@ bool DecodeReference(const std::string& path, Reference& out);
 // as ffmpeg's framehash takes it; its complement when the padding at the rows'
 // ends is not all zeros.
 std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height);
-// Where a bottom-up bitmap differs from picture `index` of the ffmpeg decode,
-// in words; empty when it does not, nor in its row padding (always zero).
-std::string DescribeDifference(const std::string& path, std::size_t index, const std::uint8_t* bottomUpBgr,
-                               int width, int height);
-
 }  // namespace fwtest
