@@ -144,6 +144,9 @@ bool FrameReader::OpenDecoder(const AVCodecParameters* par, AVRational timeBase,
     if (!codec_ || !packet_ || !frame_) return false;
     if (avcodec_parameters_to_context(codec_.get(), par) < 0) return false;
     codec_->pkt_timebase = timeBase;
+    // A damaged picture header can claim any size; the decoder refuses
+    // pictures larger than the largest frame the reader converts.
+    codec_->max_pixels = kMaxFramePixels;
     codec_->thread_count = settings_.threads > 0 ? settings_.threads : DefaultThreads();
     codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;

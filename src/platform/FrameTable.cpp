@@ -154,6 +154,7 @@ public:
             if (at == index) return true;
             if (at > index) {
                 // The demuxer does not give packet `index`: keep what it gave for the next request.
+                av_packet_unref(held_.get());
                 av_packet_move_ref(held_.get(), packet);
                 heldIndex_ = at;
                 cursor_ = at;
@@ -193,6 +194,7 @@ private:
     // the start where timestamps do not lead there.
     bool SeekBefore(PacketIndex index) {
         AVFormatContext* fmt = source_->format.get();
+        av_packet_unref(held_.get());
         for (const PacketIndex at : {index, 0}) {
             if (!known_ && at != 0) continue;
             const std::int64_t ts = packets_[at].ts;

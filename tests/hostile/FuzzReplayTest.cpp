@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "FuzzTargets.h"
+#include "HostileSupport.h"
 #include "TestUtil.h"
 
 namespace fs = std::filesystem;
@@ -36,13 +37,18 @@ std::vector<fs::path> InputsOf(const fs::path& dir) {
 }
 
 // Each input is named before it runs: a crash ends the program, and the last
-// name printed is the input that caused it.
+// name printed is the input that caused it. None may cost memory out of
+// proportion to a few kilobytes of input.
 int Replay(const Target& target, const char* kind) {
     const std::vector<fs::path> inputs = InputsOf(fs::path(FW_FUZZ_DIR) / kind / target.name);
     for (const fs::path& input : inputs) {
         std::cout << "replaying " << input.string() << std::endl;
         const std::vector<std::uint8_t> bytes = fwtest::ReadAll(input.string());
+        hostile::ResetPeakMemory();
+        const std::int64_t before = hostile::ResidentMemoryBytes();
         target.run(bytes.data(), bytes.size());
+        const std::int64_t peak = hostile::PeakMemoryBytes();
+        EXPECT_TRUE(before <= 0 || peak - before <= (std::int64_t{384} << 20) + hostile::SanitizerSlack()) << input;
     }
     return static_cast<int>(inputs.size());
 }
