@@ -1,6 +1,9 @@
 #include "platform/PictureConverter.h"
 
+#include <array>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
 extern "C" {
@@ -69,8 +72,24 @@ bool PictureConverter::Prepare(const AVFrame* picture) {
         space_ = space;
         fullRange_ = full;
     }
-    if (fresh) straight_ = ProbeStraight(picture);
+    if (fresh) straight_ = StraightIsExact(picture);
     return true;
+}
+
+// The verdict depends only on the conversion, not on the pictures, so each
+// conversion is probed once in the process's life.
+bool PictureConverter::StraightIsExact(const AVFrame* like) {
+    using Conversion = std::array<int, 7>;
+    static std::mutex mutex;
+    static std::map<Conversion, bool> verdicts;
+    const Conversion conversion = {like->format, like->width, like->height, width_, height_, space_, fullRange_};
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = verdicts.find(conversion); it != verdicts.end()) return it->second;
+    }
+    const bool exact = ProbeStraight(like);
+    std::lock_guard lock(mutex);
+    return verdicts[conversion] = exact;
 }
 
 // Straight conversion writes the bottom-up rows with a negative stride. Where

@@ -21,6 +21,7 @@ public:
 
 private:
     bool Prepare(const AVFrame* picture);
+    bool StraightIsExact(const AVFrame* like);
     bool ProbeStraight(const AVFrame* like);
     bool ConvertStraight(const AVFrame* picture, std::uint8_t* pixels);
     bool ConvertThroughFrame(const AVFrame* picture, std::uint8_t* pixels);
