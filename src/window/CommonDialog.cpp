@@ -58,9 +58,10 @@ void CommonDialog::Configure(QFileDialog& dialog) const {
             suffixes << parts[i].section(QLatin1Char(';'), 0, 0).section(QLatin1String("*."), 1);
         const QStringList shown = NameFilters();
         dialog.setDefaultSuffix(suffixes.value(0));
-        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, shown, suffixes](const QString& filter) {
-            dialog.setDefaultSuffix(suffixes.value(shown.indexOf(filter)));
-        });
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                         [&dialog, shown, suffixes](const QString& filter) {
+                             dialog.setDefaultSuffix(suffixes.value(shown.indexOf(filter)));
+                         });
     }
     dialog.setWindowTitle(DialogTitle);
     dialog.setNameFilters(NameFilters());

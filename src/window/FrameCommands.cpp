@@ -50,8 +50,8 @@ void frmMain::CreateShortcuts() {
     AddShortcut({QKeySequence(Qt::Key_Space)}, &frmMain::PlayOrStop);
     AddShortcut(QKeySequence::keyBindings(QKeySequence::Save), &frmMain::SaveFrame);
     AddShortcut(QKeySequence::keyBindings(QKeySequence::Copy), &frmMain::CopyFrame);
-    AddShortcut({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal), QKeySequence(Qt::KeypadModifier | Qt::Key_Plus),
-                 QKeySequence(Qt::CTRL | Qt::Key_Plus)},
+    AddShortcut({QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal),
+                 QKeySequence(Qt::KeypadModifier | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Plus)},
                 &frmMain::ZoomIn);
     AddShortcut({QKeySequence(Qt::Key_Minus), QKeySequence(Qt::KeypadModifier | Qt::Key_Minus),
                  QKeySequence(Qt::CTRL | Qt::Key_Minus)},

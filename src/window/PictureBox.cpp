@@ -48,7 +48,9 @@ std::optional<QPoint> PictureBox::PointedPixel() const {
     if (!pointer_) return std::nullopt;
     // Device pixels first, so the answer is exact at a fractional scale.
     const double perDevice = devicePixelRatioF();
-    const auto device = [perDevice](double logical) { return static_cast<int>(std::floor(logical * perDevice + 1e-6)); };
+    const auto device = [perDevice](double logical) {
+        return static_cast<int>(std::floor(logical * perDevice + 1e-6));
+    };
     const QPoint pixel(device(pointer_->x()) / zoom_, device(pointer_->y()) / zoom_);
     if (pointer_->x() < 0 || pointer_->y() < 0 || pixel.x() >= image_.Width() || pixel.y() >= image_.Height())
         return std::nullopt;

@@ -148,7 +148,8 @@ void frmMain::Form_Load() { AVIFileInit(); }
 
 void frmMain::cmdLoad_Click() {
     QStringList patterns;
-    for (const std::string& extension : AVIFileExtensions()) patterns << QStringLiteral("*.") + QString::fromStdString(extension);
+    for (const std::string& extension : AVIFileExtensions())
+        patterns << QStringLiteral("*.") + QString::fromStdString(extension);
     CDLoad.FileName.clear();
     CDLoad.Filter = QStringLiteral("Avi|*.avi|Video files|%1|All files|*").arg(patterns.join(QLatin1Char(';')));
     CDLoad.DialogTitle = QStringLiteral("Load AVI File");

@@ -50,9 +50,9 @@ struct Stepping {
     {Spec(3), 1000, {1040, 1080, 1120, 1160}, {1, 2, 0, 1, 2}, "25/25"},            // the last wraps to the first
     {Spec(10), 1000, {1100, 1139, 1140}, {1, 2, 2, 3}, "25/25"},                   // lateness is not caught up
     {Spec(5, 64, 48, 16), 1000, {1061, 1062}, {1, 1, 2}, "16/16"},                  // 62.5 ms after an even reading
-    {Spec(5, 64, 48, 16), (1ll << 32) + 1001, {(1ll << 32) + 1063, (1ll << 32) + 1064}, {1, 1, 2}, "16/16"},  // odd, 64 bits
-    {Spec(5, 64, 48, 30000, 1001), 2000, {2032, 2033, 2065, 2066}, {1, 1, 2, 2, 3}, "30/29,97003",
-     QLocale(QLocale::German, QLocale::Germany)},  // the user's decimal separator
+    // 62.5 ms after an odd reading, past 32 bits
+    {Spec(5, 64, 48, 16), (1ll << 32) + 1001, {(1ll << 32) + 1063, (1ll << 32) + 1064}, {1, 1, 2}, "16/16"},
+    {Spec(5, 64, 48, 30000, 1001), 2000, {2032, 2033, 2065, 2066}, {1, 1, 2, 2, 3}, "30/29,97003", QLocale::German},
     {Spec(5, 64, 48, 25, 2), 1000, {1080}, {1, 2}, "12/12.5"},  // halves to even
     {Spec(1), 1000, {1040, 1090}, {0, 0, 0}, "20/25"}};  // one frame: the bar keeps its value
 
@@ -81,14 +81,19 @@ TEST_F(PlaybackTest, AdvancesWhenTheTickCountReachesTheDueTimeAndShowsTheRate) {
     EXPECT_EQ(Play({[&] { window.reset(); }, [] { ADD_FAILURE() << "a pass after destroying the window"; }}), 1u);
 }
 
+// Play while playing is ignored; a clip loaded during playback plays at the
+// interval of the first and shows its own rate.
 TEST_F(PlaybackTest, SpaceAndTheButtonsPlayAndStopOnceAndClosingReleasesEveryClipForGood) {
-    const std::string path = Clip("clip.avi", Spec(10));
+    const std::string slow = Clip("slow.avi", Spec(5, 64, 48, 10)), path = Clip("clip.avi", Spec(10));
     Load(path);
     window->cmdClear->setFocus();
-    EXPECT_EQ(Play({[&] { window->cmdPlay->click(); EXPECT_EQ(Value(), 1); tick = 1040; },  // ignored while playing
-                    [&] { EXPECT_EQ(Value(), 2); Key(Qt::Key_Space); }, [] { ADD_FAILURE() << "a pass after Stop"; }},
+    EXPECT_EQ(Play({[&] { window->cmdPlay->click(); Load(slow); tick = 1040; },
+                    [&] { EXPECT_EQ(Value(), 1); tick = 1080; }, [&] { EXPECT_EQ(Value(), 2); tick = 1120; },
+                    [&] { EXPECT_EQ(window->windowTitle(), "Playback Rate: 25/10 FPS"); Key(Qt::Key_Space); },
+                    [] { ADD_FAILURE() << "a pass after Stop"; }},
                    [&] { Key(Qt::Key_Space); }),
-              2u);
+              4u);
+    EXPECT_EQ(Value(), 3);
     window->close();
     EXPECT_FALSE(window->LoadFile(QString::fromStdString(path)));
     EXPECT_EQ(window->Clips().at(0), nullptr);

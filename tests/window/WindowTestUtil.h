@@ -2,8 +2,6 @@
 // dialogs answered from a script and message boxes captured.
 #pragma once
 
-#include <cstdlib>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -27,7 +25,7 @@ namespace fwtest {
 // A generated clip of `frames` frames at rate / scale frames per second.
 inline ClipSpec Spec(int frames, int width = 64, int height = 48, int rate = 25, int scale = 1) {
     ClipSpec spec;
-    std::tie(spec.frames, spec.width, spec.height, spec.rate, spec.scale) = std::tie(frames, width, height, rate, scale);
+    spec.frames = frames, spec.width = width, spec.height = height, spec.rate = rate, spec.scale = scale;
     return spec;
 }
 
@@ -39,7 +37,8 @@ inline void EnsureApplication() {
     [[maybe_unused]] static const auto* application = new QApplication(argc, argv);  // lives until the process ends
 }
 
-// The image's pixels, for comparing whole pictures.
+// Pictures as 32-bit RGB images, for comparing them whole.
+inline QImage Rgb(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
 inline QImage ToQImage(const PersistentImage& image) {
     QImage result(image.Width(), image.Height(), QImage::Format_RGB32);
     for (int y = 0; y < image.Height(); ++y)

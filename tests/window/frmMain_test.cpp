@@ -17,7 +17,6 @@ TEST_F(WindowTest, LoadsAnyContainerThroughTheDialogOrByDroppingButNeverAFolder)
     for (const std::string& extension : AVIFileExtensions()) patterns << QString("*.%1").arg(extension.c_str());
     EXPECT_EQ(dialogs.at(0).Filter, "Avi|*.avi|Video files|" + patterns.join(';') + "|All files|*");
     EXPECT_EQ(messages.All().at(0).text, "There was an error working with the file:\r\n" + dir + "/missing.avi");
-    EXPECT_EQ(messages.All()[0].icon, 64);
     std::filesystem::create_directory(dir + "/x.avi");
     QMimeData data;
     for (const std::string& path : {Clip("a.avi"), dir + "/x.avi", Clip("B.MKV")})
@@ -77,14 +76,14 @@ TEST_F(FrameTools, KeysAndGoToMoveTheBarAndTheReadoutFollows) {
         Key(key, typed.empty() ? Qt::NoModifier : Qt::ControlModifier);
         EXPECT_EQ(window->lblFrame->text(), QString::fromUtf8(readout));
     }
-    EXPECT_EQ(reasons.mid(2, 3), QStringList({"Type a frame number, h:mm:ss.mmm or seconds", "Frame 41 is outside 0–40",
-                                              "0:00:01.400 is past the end of the clip (0:00:01.335)"}));
+    EXPECT_EQ(reasons.mid(2, 3).join('|'), "Type a frame number, h:mm:ss.mmm or seconds|Frame 41 is outside 0–40|"
+                                           "0:00:01.400 is past the end of the clip (0:00:01.335)");
 }
 
 TEST_F(FrameTools, SavedAndCopiedFramesAreTheShownFramePixelForPixel) {
     const QImage shown = ToQImage(window->picDisp->Image());
     Key(Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), shown);
+    EXPECT_EQ(Rgb(QGuiApplication::clipboard()->image()), shown);
     // Writes that fail (a folder is in the way) say why and leave nothing behind.
     for (const std::string name : {"taken.bmp", "taken.png"}) std::filesystem::create_directory(dir + "/" + name);
     for (const std::string name : {"saved.bmp", "saved.png", "taken.bmp", "taken.png"}) {
@@ -92,11 +91,11 @@ TEST_F(FrameTools, SavedAndCopiedFramesAreTheShownFramePixelForPixel) {
         Key(Qt::Key_S, Qt::ControlModifier);
         EXPECT_EQ(dialogs.back().FileName.toStdString(), dir + "/clip-7.bmp");
         // Read as the format its name says.
-        EXPECT_EQ(QImage(QString::fromStdString(dir + "/" + name), name.substr(6).c_str()).convertToFormat(QImage::Format_RGB32),
-                  name[0] == 's' ? shown : QImage()) << name;
+        EXPECT_EQ(Rgb(QImage(QString::fromStdString(dir + "/" + name), name.substr(6).c_str())),
+                  name[0] == 's' ? shown : QImage());
     }
     EXPECT_TRUE(messages.Count() == 2 && messages.Last().text.starts_with("The frame could not be saved (") &&
-                messages.Last().text.ends_with(":\r\n" + dir + "/taken.png")) << messages.Last().text;
+                messages.Last().text.ends_with(":\r\n" + dir + "/taken.png")) << messages.Count();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // the clip, two files, two folders
 }
 
@@ -110,21 +109,19 @@ TEST_F(ScaledPicture, ShowsFramePixelsOneToOneAtEveryZoomAndReadsThemUnderThePoi
     QPoint p(0, 40);
     while (frame.pixel(p) == frame.pixel(p + QPoint(1, 0)) || frame.pixel(p) == frame.pixel(p.transposed())) p.rx()++;
     for (const int zoom : {1, 2, 4, 8}) {
-        const QImage grab = window->picDisp->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        EXPECT_EQ(grab, frame.scaled(frame.size() * zoom)) << "zoom " << zoom;
+        EXPECT_EQ(Rgb(window->picDisp->grab().toImage()), frame.scaled(frame.size() * zoom)) << "zoom " << zoom;
         EXPECT_EQ(window->lblZoom->text(), QString("Zoom %1×").arg(zoom));
-        QMouseEvent move(QEvent::MouseMove, QPointF(zoom * (p.x() + 1) - 0.5, zoom * p.y() + 0.5) / window->devicePixelRatioF(),
-                         QPointF(),
-                         Qt::NoButton, {}, {});
+        const QPointF device(zoom * (p.x() + 1) - 0.5, zoom * p.y() + 0.5);  // the pixel's last device column
+        QMouseEvent move(QEvent::MouseMove, device / window->devicePixelRatioF(), QPointF(), Qt::NoButton, {}, {});
         QCoreApplication::sendEvent(window->picDisp, &move);
         const QRgb rgb = frame.pixel(p);
         EXPECT_EQ(window->lblPixel->text(),
-                  QString("x %1 y %2 · R %3 G %4 B %5").arg(p.x()).arg(p.y()).arg(qRed(rgb)).arg(qGreen(rgb)).arg(qBlue(rgb)));
+                  QString::asprintf("x %d y %d · R %d G %d B %d", p.x(), p.y(), qRed(rgb), qGreen(rgb), qBlue(rgb)));
         Key(Qt::Key_Plus);
     }
-    QWheelEvent wheel({}, {}, {}, QPoint(0, -2 * 120), {}, Qt::ControlModifier, Qt::NoScrollPhase, false);  // two notches
+    QWheelEvent wheel({}, {}, {}, QPoint(0, -3 * 120), {}, Qt::ControlModifier, Qt::NoScrollPhase, false);  // 3 notches
     QCoreApplication::sendEvent(window->picDisp, &wheel);
-    EXPECT_EQ(window->picDisp->Zoom(), 2);
+    EXPECT_EQ(window->picDisp->Zoom(), 1);
 }
 
 TEST(LoadProgressView, ShowsHowFarALoadHasComeAndCancellingStopsIt) {
