@@ -1,4 +1,4 @@
-// framewise-cli: a clip's properties, any frame exported as BMP, a BMP's header.
+// framewise-cli: a clip's properties, any frame exported as BMP or PNG, a BMP's header.
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -9,12 +9,13 @@
 #include "clip/cAVI.h"
 #include "platform/MsgBox.h"
 #include "platform/mAVIDecs.h"
+#include "window/frameimage/FrameImage.h"
 
 namespace {
 
 int Usage() {
     std::cerr << "usage: framewise-cli info FILE\n"
-                 "       framewise-cli frame FILE N OUT.bmp\n"
+                 "       framewise-cli frame FILE N OUT.bmp|OUT.png\n"
                  "       framewise-cli bmpinfo FILE.bmp\n";
     return 1;
 }
@@ -57,8 +58,8 @@ int Frame(const std::string& path, std::string_view frameText, const std::string
         std::cerr << "framewise-cli: frame " << frame << " could not be decoded\n";
         return 1;
     }
-    if (!dib.WriteToFile(out)) {
-        std::cerr << "framewise-cli: could not write " << out << "\n";
+    if (std::string error; !WriteFrameFile(dib, out, error)) {
+        std::cerr << "framewise-cli: could not write " << out << ": " << error << "\n";
         return 1;
     }
     return 0;

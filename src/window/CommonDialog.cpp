@@ -20,7 +20,15 @@ QString AnyCasePattern(const QString& pattern) {
 
 }  // namespace
 
-void CommonDialog::ShowOpen(QWidget* parent) { FileName = presenter_ ? presenter_(*this, parent) : QString(); }
+void CommonDialog::ShowOpen(QWidget* parent) {
+    DialogMode = Mode::Open;
+    FileName = presenter_ ? presenter_(*this, parent) : QString();
+}
+
+void CommonDialog::ShowSave(QWidget* parent) {
+    DialogMode = Mode::Save;
+    FileName = presenter_ ? presenter_(*this, parent) : QString();
+}
 
 QString CommonDialog::FileTitle() const { return QFileInfo(FileName).fileName(); }
 
@@ -39,9 +47,22 @@ QStringList CommonDialog::NameFilters() const {
 void CommonDialog::Configure(QFileDialog& dialog) const {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(DialogMode == Mode::Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     // Any name may be typed; the clip reports a file it cannot open.
     dialog.setFileMode(QFileDialog::AnyFile);
+    if (DialogMode == Mode::Save) {
+        // A name typed without an extension takes that of the chosen filter.
+        const QStringList parts = Filter.split(QLatin1Char('|'));
+        QStringList suffixes;
+        for (qsizetype i = 1; i < parts.size(); i += 2)
+            suffixes << parts[i].section(QLatin1Char(';'), 0, 0).section(QLatin1String("*."), 1);
+        const QStringList shown = NameFilters();
+        dialog.setDefaultSuffix(suffixes.value(0));
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                         [&dialog, shown, suffixes](const QString& filter) {
+                             dialog.setDefaultSuffix(suffixes.value(shown.indexOf(filter)));
+                         });
+    }
     dialog.setWindowTitle(DialogTitle);
     dialog.setNameFilters(NameFilters());
     dialog.selectFile(FileName);

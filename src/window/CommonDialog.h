@@ -1,5 +1,5 @@
-// The open-file dialog as the window uses it: a file name, a filter and a
-// title to set, a modal ShowOpen, then the chosen path and its file title.
+// The file dialog as the window uses it: a file name, a filter and a title to
+// set, a modal ShowOpen or ShowSave, then the chosen path and its file title.
 // What actually asks the user is a replaceable presenter, so that tests answer
 // without a dialog.
 #pragma once
@@ -18,13 +18,19 @@ public:
     // empty text when the user cancelled.
     using Presenter = std::function<QString(const CommonDialog& dialog, QWidget* parent)>;
 
+    enum class Mode { Open, Save };
+
     QString FileName;
     // Pairs of shown name and pattern list, joined by '|': "Avi|*.avi".
     QString Filter;
     QString DialogTitle;
+    // Set by ShowOpen and ShowSave, for the presenter.
+    Mode DialogMode = Mode::Open;
 
     // Waits until the presenter returns and leaves its answer in FileName.
     void ShowOpen(QWidget* parent);
+    // The same for a file to write; FileName is the name proposed.
+    void ShowSave(QWidget* parent);
     // FileName without its folder.
     QString FileTitle() const;
     void SetPresenter(Presenter presenter) { presenter_ = std::move(presenter); }

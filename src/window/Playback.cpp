@@ -121,16 +121,11 @@ void frmMain::PlayLoop() {
     }
 }
 
+// Setting the value the bar already has (a one-frame clip) raises no change:
+// nothing is drawn, and only the title tells that the loop goes on.
 void frmMain::AdvanceTimeLine() {
     const int value = TimeLine->value();
-    const int next = value == TimeLine->maximum() ? TimeLine->minimum() : value + 1;
-    // The bar reports changed values only; a one-frame clip is still drawn
-    // afresh each period, as the assignment of its value would draw it.
-    if (next == value) {
-        TimeLine_Change();
-    } else {
-        TimeLine->setValue(next);
-    }
+    TimeLine->setValue(value == TimeLine->maximum() ? TimeLine->minimum() : value + 1);
 }
 
 void frmMain::ShowPlaybackRate(double seconds) {

@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QUrl>
 
@@ -70,6 +71,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     PlaceControls();
     SetTabOrder();
     ConnectEvents();
+    CreateShortcuts();
     Form_Load();
 }
 
@@ -95,6 +97,7 @@ void frmMain::CreateControls() {
     // Reachable with Tab, as the tab order has it, but a click on the picture
     // leaves the keyboard with the scroll bar.
     picDisp->setFocusPolicy(Qt::TabFocus);
+    CreateReadout();
 }
 
 void frmMain::CreateTimeLine() {
@@ -114,9 +117,11 @@ void frmMain::PlaceControls() {
     lblMem->setGeometry(TwipsRect(1560, 720, 5295, 255));
     chkCatch->setGeometry(TwipsRect(240, 1080, 3135, 255));
     TimeLine->setGeometry(TwipsRect(240, 2040, 11055, 255));
-    const QRect picture = TwipsRect(240, 2400, 5175, 3855);
-    picDisp->move(picture.topLeft());
-    picDisp->SetSize(picture.width(), picture.height());
+    lblFrame->setGeometry(TwipsRect(3480, 1080, 7815, 255));
+    lblPixel->setGeometry(TwipsRect(3480, 1440, 5775, 255));
+    lblZoom->setGeometry(TwipsRect(9360, 1440, 1935, 255));
+    // The design size until the first clip sizes the picture box to its frames.
+    picDisp->setGeometry(TwipsRect(240, 2400, 5175, 3855));
     resize(PixelsX(11835), PixelsY(11040));
 }
 
@@ -135,13 +140,18 @@ void frmMain::ConnectEvents() {
     connect(TimeLine, &QScrollBar::valueChanged, this, [this] { TimeLine_Change(); });
     connect(cmdPlay, &QPushButton::clicked, this, [this] { cmdPlay_Click(); });
     connect(cmdStop, &QPushButton::clicked, this, [this] { cmdStop_Click(); });
+    picDisp->PointerChanged = [this] { UpdatePixelLabel(); };
+    picDisp->ZoomWheel = [this](int notches) { notches > 0 ? ZoomIn() : ZoomOut(); };
 }
 
 void frmMain::Form_Load() { AVIFileInit(); }
 
 void frmMain::cmdLoad_Click() {
+    QStringList patterns;
+    for (const std::string& extension : AVIFileExtensions())
+        patterns << QStringLiteral("*.") + QString::fromStdString(extension);
     CDLoad.FileName.clear();
-    CDLoad.Filter = QStringLiteral("Avi|*.avi");
+    CDLoad.Filter = QStringLiteral("Avi|*.avi|Video files|%1|All files|*").arg(patterns.join(QLatin1Char(';')));
     CDLoad.DialogTitle = QStringLiteral("Load AVI File");
     CDLoad.ShowOpen(this);
     if (CDLoad.FileName.isEmpty()) return;
@@ -149,20 +159,34 @@ void frmMain::cmdLoad_Click() {
 }
 
 bool frmMain::LoadFile(const QString& path) {
+    if (unloaded_) return false;
+    if (loading_) {
+        QMetaObject::invokeMethod(this, [this, path] { LoadFile(path); }, Qt::QueuedConnection);
+        return false;
+    }
     ++AVICount;
     // After a failed load the spare entry is already there and is reused.
     AVIList.resize(static_cast<std::size_t>(AVICount));
-    auto& slot = AVIList[static_cast<std::size_t>(AVICount - 1)];
-    slot = std::make_shared<cAVI>();
-    if (!slot->LoadAVI(QFile::encodeName(path).toStdString())) {
-        slot.reset();
+    const auto index = static_cast<std::size_t>(AVICount - 1);
+    const auto clip = std::make_shared<cAVI>();
+    AVIList[index] = clip;
+    bool opened = false;
+    {
+        const QScopedValueRollback<bool> busy(loading_, true);
+        const LoadProgress progress(ShowProgress, path, this, ProgressAfterMs);
+        opened = clip->LoadAVI(QFile::encodeName(path).toStdString());
+    }
+    // A window unloaded meanwhile (its progress handles events) takes no clip.
+    if (!opened || unloaded_) {
+        AVIList[index].reset();
         --AVICount;
         return false;
     }
     Combo1->setEnabled(true);
     cmdPlay->setEnabled(true);
     cmdStop->setEnabled(true);
-    Combo1->addItem(QFileInfo(path).fileName());
+    // The full path rides along for proposing where a frame is saved.
+    Combo1->addItem(QFileInfo(path).fileName(), path);
     Combo1->setCurrentIndex(Combo1->count() - 1);
     Combo1_Click();
     TimeLine->setFocus();
@@ -173,7 +197,9 @@ void frmMain::Combo1_Click() {
     CurrentAVI = Combo1->currentIndex();
     // Held here: a nested handler may replace entries while the bar's changes draw.
     const std::shared_ptr<cAVI> clip = AVIList.at(static_cast<std::size_t>(CurrentAVI));
+    if (!clip) return;  // unloaded
     SetTimeLineRange(*clip);
+    SetZoom(1);
     SizePicDisp(*clip);
     ShowFrame();
     UpdateMemLabel();
@@ -190,11 +216,9 @@ void frmMain::SetTimeLineRange(const cAVI& clip) {
     TimeLine->setValue(first);
 }
 
-void frmMain::SizePicDisp(const cAVI& clip) {
-    const auto width = static_cast<float>(static_cast<double>(twipsPerPixelX_) * clip.GetWidth());
-    const auto height = static_cast<float>(static_cast<double>(twipsPerPixelY_) * clip.GetHeight());
-    picDisp->SetSize(std::max(0, PixelsX(width)), std::max(0, PixelsY(height)));
-}
+// In the frame's own pixels: the picture box shows them one to one on the
+// screen's device pixels, whatever its scale.
+void frmMain::SizePicDisp(const cAVI& clip) { picDisp->SetSize(clip.GetWidth(), clip.GetHeight()); }
 
 void frmMain::cmdClear_Click() {
     for (std::int32_t i = 0; i < AVICount; ++i)
@@ -226,6 +250,8 @@ void frmMain::ShowFrame() {
     if (!clip) return;  // after unloading
     const bool useCatch = chkCatch->checkState() != Qt::Unchecked;
     clip->DrawFrame(frame, *picDisp, useCatch);
+    UpdateFrameLabel();
+    UpdatePixelLabel();
 }
 
 void frmMain::UpdateMemLabel() {
@@ -269,12 +295,12 @@ void frmMain::closeEvent(QCloseEvent* event) {
 }
 
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && !AviFilesIn(event->mimeData()->urls()).isEmpty())
+    if (event->mimeData()->hasUrls() && !FilesIn(event->mimeData()->urls()).isEmpty())
         event->acceptProposedAction();
 }
 
 void frmMain::dropEvent(QDropEvent* event) {
-    const QStringList files = AviFilesIn(event->mimeData()->urls());
+    const QStringList files = FilesIn(event->mimeData()->urls());
     if (files.isEmpty()) return;
     event->acceptProposedAction();
     // Loaded after the drop has finished, so that a message box about a file
@@ -287,13 +313,13 @@ void frmMain::dropEvent(QDropEvent* event) {
         Qt::QueuedConnection);
 }
 
-QStringList AviFilesIn(const QList<QUrl>& urls) {
+QStringList FilesIn(const QList<QUrl>& urls) {
     QStringList files;
     for (const QUrl& url : urls) {
         if (!url.isLocalFile()) continue;
+        // Any container is tried; what is not a video gets the usual message.
         const QFileInfo info(url.toLocalFile());
-        if (info.suffix().compare(QLatin1String("avi"), Qt::CaseInsensitive) == 0 && !info.isDir())
-            files << info.absoluteFilePath();
+        if (!info.isDir()) files << info.absoluteFilePath();
     }
     return files;
 }

@@ -1,5 +1,7 @@
-// The main window: loads AVI files as clips, lists them, shows the frame the
+// The main window: loads video files as clips, lists them, shows the frame the
 // scroll bar points at, and switches, empties and reports the frame caches.
+// Beside the picture it tells which frame is shown and the value of the pixel
+// under the pointer; keys go to a frame, save or copy it, and zoom.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +13,13 @@
 #include <QWidget>
 
 #include "CommonDialog.h"
+#include "GoToDialog.h"
+#include "LoadProgress.h"
 #include "PictureBox.h"
 #include "clip/cAVI.h"
 
 class QCheckBox;
+class QKeySequence;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -37,6 +42,16 @@ public:
     QScrollBar* TimeLine = nullptr;
     PictureBox* picDisp = nullptr;
     CommonDialog CDLoad;
+    // Right of "Use Catch": the shown frame, the pixel under the pointer, the zoom.
+    QLabel* lblFrame = nullptr;
+    QLabel* lblPixel = nullptr;
+    QLabel* lblZoom = nullptr;
+    CommonDialog CDSave;
+    // What asks for a frame to go to (Ctrl+G) and what shows a long load's
+    // progress (after ProgressAfterMs); tests replace them.
+    GoToPresenter AskGoTo = AskGoToWithDialog;
+    LoadProgress::Presenter ShowProgress = LoadProgress::ShowProgressDialog;
+    int ProgressAfterMs = 500;
 
     void cmdLoad_Click();
     void Combo1_Click();
@@ -52,7 +67,9 @@ public:
     void cmdStop_Click();
 
     // Adds the file as a clip exactly as if it had been chosen in the dialog;
-    // `path` is the full path. Returns whether the clip opened.
+    // `path` is the full path. Returns whether the clip opened. Does nothing
+    // once the window has unloaded; a load asked for while another runs (from
+    // the events handled during its progress) follows when that one ends.
     bool LoadFile(const QString& path);
 
     // "1.2 KB": the count in the largest unit it exceeds, rounded to `places`
@@ -80,8 +97,25 @@ private:
     void PlaceControls();
     void SetTabOrder();
     void ConnectEvents();
+    void CreateReadout();
+    void CreateShortcuts();
+    void AddShortcut(const QList<QKeySequence>& keys, void (frmMain::*command)());
     void ShowFrame();
     void UpdateMemLabel();
+    void UpdateFrameLabel();
+    void UpdatePixelLabel();
+    // The keyboard's commands; each does nothing without a clip.
+    void GoToFrame();
+    void ToFirstFrame();
+    void ToLastFrame();
+    void PlayOrStop();
+    void SaveFrame();
+    void CopyFrame();
+    void ZoomIn();
+    void ZoomOut();
+    void SetZoom(int zoom);
+    // The shown frame as a bitmap, or false after telling the user why not.
+    bool ReadShownFrame(cDIBx& dib);
     void PlayLoop();
     void AdvanceTimeLine();
     void ShowPlaybackRate(double seconds);
@@ -100,7 +134,9 @@ private:
     float twipsPerPixelX_ = 15.0f;
     float twipsPerPixelY_ = 15.0f;
     bool unloaded_ = false;
+    bool loading_ = false;
 };
 
-// The .avi files among dropped URLs, as local paths in their order.
-QStringList AviFilesIn(const QList<QUrl>& urls);
+// The files among dropped URLs, as local paths in their order; folders are
+// never clips.
+QStringList FilesIn(const QList<QUrl>& urls);

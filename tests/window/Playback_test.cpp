@@ -1,21 +1,9 @@
 // Playback on a substituted clock: the counter reports 10,000,000 counts per
 // second, so the interval timer reads the same tick count the loop schedules
 // by, and only the test moves it. Nothing here depends on real time.
-#include <cstdint>
 #include <functional>
-#include <memory>
-#include <ostream>
-#include <string>
-#include <utility>
-#include <vector>
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
 #include <QLocale>
-#include <QPushButton>
-#include <QScrollBar>
 
 #include "WindowTestUtil.h"
 #include "platform/Timer.h"
@@ -25,308 +13,91 @@ namespace {
 
 using Steps = std::vector<std::function<void()>>;
 
-// Runs steps inside the event processing of whatever loop is running, one
-// step per processing: each playback pass handles the posted events once, and
-// an event posted while others are handled waits for the next time.
-class Script {
-public:
-    explicit Script(Steps steps) : steps_(std::move(steps)) { PostNext(); }
-    std::size_t Ran() const { return next_; }
-
-private:
-    void PostNext() {
-        QMetaObject::invokeMethod(&context_, [this] { RunNext(); }, Qt::QueuedConnection);
-    }
-    void RunNext() {
-        const std::size_t current = next_++;
-        // Posted first, so that a step which nests a second loop has the rest run by it.
-        if (next_ < steps_.size()) PostNext();
-        steps_[current]();
-    }
-
-    QObject context_;  // going, it drops the steps still posted
-    Steps steps_;
-    std::size_t next_ = 0;
-};
-
-ClipSpec RateSpec(int frames, int rate, int scale = 1) {
-    ClipSpec spec = Spec(frames);
-    spec.rate = rate;
-    spec.scale = scale;
-    return spec;
-}
-
 class PlaybackTest : public WindowTest {
 protected:
-    // Presses Play, runs the steps one per pass of the loop, then presses
-    // Stop; returns the number of steps that ran once Play has returned.
-    std::size_t Play(Steps steps) {
+    // Starts playback (Play by default), runs the steps one per pass of the
+    // loop, then presses Stop; returns the number of steps run once playback
+    // has ended. Each pass handles the posted events once, and an event posted
+    // while others are handled waits for the next time.
+    std::size_t Play(Steps steps, const std::function<void()>& start = {}) {
         steps.push_back([this] { window->cmdStop->click(); });
-        Script script(std::move(steps));
-        window->cmdPlay->click();
-        return script.Ran();
+        QObject context;  // going, it drops the steps still posted
+        std::size_t ran = 0;
+        std::function<void()> next = [&] {
+            // Posted first, so that a step which nests a second loop has the rest run by it.
+            if (++ran < steps.size()) QMetaObject::invokeMethod(&context, next, Qt::QueuedConnection);
+            steps[ran - 1]();
+        };
+        QMetaObject::invokeMethod(&context, next, Qt::QueuedConnection);
+        start ? start() : window->cmdPlay->click();
+        return ran;
     }
     int Value() const { return window->TimeLine->value(); }
-    QString Title() const { return window->windowTitle(); }
-    QString Memory() const { return window->lblMem->text(); }
 
     std::int64_t tick = 1000;
     ScopedTimerSource clock{{[] { return std::int64_t{10'000'000}; }, nullptr, [this] { return tick; }}};
 };
 
 struct Stepping {
-    const char* name;
     ClipSpec spec;
     std::int64_t start;               // tick count when Play is pressed
     std::vector<std::int64_t> ticks;  // set by one pass each
     std::vector<int> values;          // the bar after the first pass and after each tick
-};
+    const char* rates;                // in the title after the last pass
+    QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates);
+} const kSteppings[] = {
+    {Spec(10), 1000, {1039, 1039, 1040, 1079, 1080}, {1, 1, 1, 2, 2, 3}, "25/25"},  // at once, then every 40 ms
+    {Spec(3), 1000, {1040, 1080, 1120, 1160}, {1, 2, 0, 1, 2}, "25/25"},            // the last wraps to the first
+    {Spec(10), 1000, {1100, 1139, 1140}, {1, 2, 2, 3}, "25/25"},                   // lateness is not caught up
+    {Spec(5, 64, 48, 16), 1000, {1061, 1062}, {1, 1, 2}, "16/16"},                  // 62.5 ms after an even reading
+    // 62.5 ms after an odd reading, past 32 bits
+    {Spec(5, 64, 48, 16), (1ll << 32) + 1001, {(1ll << 32) + 1063, (1ll << 32) + 1064}, {1, 1, 2}, "16/16"},
+    {Spec(5, 64, 48, 30000, 1001), 2000, {2032, 2033, 2065, 2066}, {1, 1, 2, 2, 3}, "30/29,97003", QLocale::German},
+    {Spec(5, 64, 48, 25, 2), 1000, {1080}, {1, 2}, "12/12.5"},  // halves to even
+    {Spec(1), 1000, {1040, 1090}, {0, 0, 0}, "20/25"}};  // one frame: the bar keeps its value
 
-void PrintTo(const Stepping& row, std::ostream* os) { *os << row.name; }
-
-class PlaybackSteps : public PlaybackTest, public ::testing::WithParamInterface<Stepping> {};
-
-TEST_P(PlaybackSteps, AdvanceWhenTheTickCountReachesTheDueTime) {
-    const Stepping& row = GetParam();
-    LoadThroughDialog(Clip("clip.avi", row.spec));
-    tick = row.start;
-    std::vector<int> values;
-    Steps steps;
-    for (const std::int64_t next : row.ticks) {
-        steps.push_back([&, next] {
-            values.push_back(Value());
-            EXPECT_EQ(ShownFrame(), Value());
-            tick = next;
-        });
+TEST_F(PlaybackTest, AdvancesWhenTheTickCountReachesTheDueTimeAndShowsTheRate) {
+    for (const Stepping& row : kSteppings) {
+        QLocale::setDefault(row.locale);
+        Load(Clip("clip.avi", row.spec));
+        tick = row.start;
+        std::vector<int> values;
+        Steps steps;
+        for (const std::int64_t next : row.ticks) {
+            steps.push_back([&, next] {
+                // A pass draws, into the cache emptied before it, exactly when the bar moved.
+                EXPECT_EQ(window->Clips().back()->GetCatchSize() > 0, values.empty() || values.back() != Value());
+                window->cmdClear->click();
+                values.push_back(Value());
+                EXPECT_EQ(ShownFrame(), Value());
+                tick = next;
+            });
+        }
+        steps.push_back([&] { values.push_back(Value()); });
+        EXPECT_EQ(Play(steps), steps.size() + 1);
+        EXPECT_EQ(values, row.values);
+        EXPECT_EQ(window->windowTitle(), QString("Playback Rate: ") + row.rates + " FPS");
     }
-    steps.push_back([&] { values.push_back(Value()); });
-    EXPECT_EQ(Play(steps), steps.size() + 1);
-    EXPECT_EQ(values, row.values);
+    EXPECT_EQ(Play({[&] { window.reset(); }, [] { ADD_FAILURE() << "a pass after destroying the window"; }}), 1u);
 }
 
-constexpr std::int64_t k2To32 = std::int64_t{1} << 32;
-
-INSTANTIATE_TEST_SUITE_P(
-    Window, PlaybackSteps,
-    ::testing::Values(
-        Stepping{"AtOnceThenEvery40ms", Spec(10), 1000, {1039, 1039, 1040, 1079, 1080}, {1, 1, 1, 2, 2, 3}},
-        Stepping{"LastWrapsToFirst", Spec(3), 1000, {1040, 1080, 1120, 1160}, {1, 2, 0, 1, 2}},
-        Stepping{"LatenessNotCaughtUp", Spec(10), 1000, {1100, 1139, 1140}, {1, 2, 2, 3}},
-        Stepping{"Interval62_5FromEvenReading", RateSpec(5, 16), 1000, {1061, 1062}, {1, 1, 2}},
-        Stepping{"Interval62_5FromOddReading", RateSpec(5, 16), 1001, {1063, 1064}, {1, 1, 2}},
-        Stepping{"NtscStepsBy33", RateSpec(5, 30000, 1001), 2000, {2032, 2033, 2065, 2066}, {1, 1, 2, 2, 3}},
-        Stepping{"Beyond32BitsEven", RateSpec(5, 16), k2To32 + 1000, {k2To32 + 1061, k2To32 + 1062}, {1, 1, 2}},
-        Stepping{"Beyond32BitsOdd", RateSpec(5, 16), k2To32 + 1001, {k2To32 + 1063, k2To32 + 1064}, {1, 1, 2}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-struct Caption {
-    const char* name;
-    int rate, scale;
-    std::int64_t period;  // milliseconds between the first two advances
-    QLocale locale;
-    const char* title;
-};
-
-void PrintTo(const Caption& row, std::ostream* os) { *os << row.name; }
-
-class PlaybackCaption : public PlaybackTest, public ::testing::WithParamInterface<Caption> {};
-
-TEST_P(PlaybackCaption, ShowsTheAchievedAndTheNominalRate) {
-    const Caption& row = GetParam();
-    QLocale::setDefault(row.locale);
-    LoadThroughDialog(Clip("clip.avi", RateSpec(5, row.rate, row.scale)));
-    Play({[&] {
-              // Drawn within the tick of the start: no rate measured, the title stays.
-              EXPECT_EQ(Title(), "Form1");
-              tick += row.period;
-          },
-          [&] { EXPECT_EQ(Title(), row.title); }});
+// Play while playing is ignored; a clip loaded during playback plays at the
+// interval of the first and shows its own rate.
+TEST_F(PlaybackTest, SpaceAndTheButtonsPlayAndStopOnceAndClosingReleasesEveryClipForGood) {
+    const std::string slow = Clip("slow.avi", Spec(5, 64, 48, 10)), path = Clip("clip.avi", Spec(10));
+    Load(path);
+    window->cmdClear->setFocus();
+    EXPECT_EQ(Play({[&] { window->cmdPlay->click(); Load(slow); tick = 1040; },
+                    [&] { EXPECT_EQ(Value(), 1); tick = 1080; }, [&] { EXPECT_EQ(Value(), 2); tick = 1120; },
+                    [&] { EXPECT_EQ(window->windowTitle(), "Playback Rate: 25/10 FPS"); Key(Qt::Key_Space); },
+                    [] { ADD_FAILURE() << "a pass after Stop"; }},
+                   [&] { Key(Qt::Key_Space); }),
+              4u);
+    EXPECT_EQ(Value(), 3);
+    window->close();
+    EXPECT_FALSE(window->LoadFile(QString::fromStdString(path)));
+    EXPECT_EQ(window->Clips().at(0), nullptr);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Window, PlaybackCaption,
-    ::testing::Values(Caption{"Pal", 25, 1, 40, QLocale::c(), "Playback Rate: 25/25 FPS"},
-                      Caption{"Ntsc", 30000, 1001, 33, QLocale::c(), "Playback Rate: 30/29.97003 FPS"},
-                      Caption{"NtscGerman", 30000, 1001, 33, QLocale(QLocale::German, QLocale::Germany),
-                              "Playback Rate: 30/29,97003 FPS"},
-                      Caption{"Film", 24000, 1001, 42, QLocale(QLocale::English, QLocale::UnitedStates),
-                              "Playback Rate: 24/23.97602 FPS"},
-                      Caption{"HalfToEven", 25, 2, 80, QLocale(QLocale::English, QLocale::UnitedStates),
-                              "Playback Rate: 12/12.5 FPS"},
-                      Caption{"NoGrouping", 1000, 1, 1, QLocale(QLocale::English, QLocale::UnitedStates),
-                              "Playback Rate: 1000/1000 FPS"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PlaybackTest, TheRateIsMeasuredOnThePerformanceCounter) {
-    LoadThroughDialog(Clip("clip.avi", Spec(5)));
-    std::int64_t count = 0;
-    const ScopedTimerSource counter{{[] { return std::int64_t{1'000'000'000}; }, [&] { return count; },
-                                     [this] { return tick; }}};
-    Play({[&] {
-              count += 50'000'000;
-              tick += 40;
-          },
-          [&] { EXPECT_EQ(Title(), "Playback Rate: 20/25 FPS"); }});
-}
-
-TEST_F(PlaybackTest, AOneFrameClipIsRedrawnAndMeasuredEveryPeriod) {
-    LoadThroughDialog(Clip("one.avi", Spec(1)));
-    Play({[&] {
-              window->cmdClear->click();
-              tick = 1040;
-          },
-          [&] {
-              EXPECT_EQ(Value(), 0);
-              EXPECT_EQ(ShownFrame(), 0);
-              EXPECT_NE(Memory(), "Memory used: 0 bytes");  // drawn again, into the emptied cache
-              EXPECT_EQ(Title(), "Playback Rate: 25/25 FPS");
-              tick = 1090;
-          },
-          [&] { EXPECT_EQ(Title(), "Playback Rate: 20/25 FPS"); }});
-}
-
-TEST_F(PlaybackTest, StopEndsTheLoopAtItsNextPass) {
-    LoadThroughDialog(Clip("clip.avi", Spec(10)));
-    const std::size_t ran = Play({[&] {
-                                      tick = 1040;
-                                      window->cmdStop->click();
-                                  },
-                                  [] { ADD_FAILURE() << "a pass after Stop"; }});
-    EXPECT_EQ(ran, 1u);
-    EXPECT_EQ(Value(), 1);
-    // Stop while stopped changes nothing.
-    window->cmdStop->click();
-    EXPECT_EQ(Value(), 1);
-}
-
-TEST_F(PlaybackTest, PlayWhilePlayingIsIgnored) {
-    LoadThroughDialog(Clip("clip.avi", Spec(10)));
-    Play({[&] {
-              window->cmdPlay->click();
-              EXPECT_EQ(Value(), 1);
-              tick = 1040;
-          },
-          [&] { EXPECT_EQ(Value(), 2); }});
-}
-
-TEST_F(PlaybackTest, StopAndPlayInOneProcessingNestASecondLoopThatReturnsFirst) {
-    LoadThroughDialog(Clip("clip.avi", Spec(10)));
-    std::vector<std::string> returned;
-    Play({[&] {
-              window->cmdStop->click();
-              window->cmdPlay->click();
-              returned.push_back("inner");
-          },
-          [&] {
-              EXPECT_EQ(Value(), 2);  // the inner loop's first advance, at once
-              tick = 1040;
-          },
-          [&] { EXPECT_EQ(Value(), 3); }});
-    returned.push_back("outer");
-    EXPECT_EQ(returned, (std::vector<std::string>{"inner", "outer"}));
-    EXPECT_EQ(Value(), 3);  // the outer loop ended without advancing
-}
-
-TEST_F(PlaybackTest, AnotherClipPlaysAtTheOldIntervalAndShowsItsRate) {
-    ClipSpec slow = RateSpec(5, 10);
-    slow.width = 32;
-    slow.height = 24;
-    LoadThroughDialog(Clip("slow.avi", slow));
-    LoadThroughDialog(Clip("fast.avi", Spec(10)));
-    Play({[&] {
-              ChooseEntry(0);
-              EXPECT_EQ(Value(), 0);
-              EXPECT_EQ(window->picDisp->width(), 32);
-              tick = 1040;
-          },
-          [&] {
-              EXPECT_EQ(Value(), 1);
-              EXPECT_EQ(Title(), "Playback Rate: 25/10 FPS");
-              tick = 1079;
-          },
-          [&] {
-              EXPECT_EQ(Value(), 1);
-              tick = 1080;
-          },
-          [&] { EXPECT_EQ(Value(), 2); }});
-}
-
-TEST_F(PlaybackTest, TheOtherControlsWorkDuringPlayback) {
-    LoadThroughDialog(Clip("clip.avi", Spec(10)));
-    const std::string other = Clip("other.avi", Spec(4));
-    Play({[&] {
-              window->TimeLine->triggerAction(QAbstractSlider::SliderToMaximum);
-              EXPECT_EQ(ShownFrame(), 9);
-              tick = 1040;
-          },
-          [&] {
-              EXPECT_EQ(Value(), 0);  // on from where the user left the bar
-              window->cmdClear->click();
-              window->chkCatch->click();
-              tick = 1080;
-          },
-          [&] {
-              EXPECT_EQ(ShownFrame(), 1);
-              EXPECT_EQ(Memory(), "Memory used: 0 bytes");  // decoded without the cache
-              LoadThroughDialog(other);
-              EXPECT_EQ(window->Combo1->count(), 2);
-              tick = 1120;
-          },
-          [&] {
-              EXPECT_EQ(Value(), 1);
-              EXPECT_EQ(window->TimeLine->maximum(), 3);
-          }});
-}
-
-TEST_F(PlaybackTest, ClosingTheWindowEndsTheLoopBeforeItMeetsAClosedClip) {
-    LoadThroughDialog(Clip("clip.avi", Spec(10)));
-    const std::weak_ptr<cAVI> clip = window->Clips().at(0);
-    const std::size_t ran = Play({[&] {
-                                      tick = 1040;
-                                      window->close();
-                                      EXPECT_TRUE(clip.expired());  // released though the loop is still running
-                                  },
-                                  [] { ADD_FAILURE() << "a pass after closing"; }});
-    EXPECT_EQ(ran, 1u);
-    EXPECT_EQ(Value(), 1);
-    for (const auto& clip : window->Clips()) EXPECT_EQ(clip, nullptr);
-}
-
-TEST_F(PlaybackTest, DestroyingTheWindowDuringPlaybackEndsTheLoop) {
-    LoadThroughDialog(Clip("clip.avi", Spec(10)));
-    EXPECT_EQ(Play({[&] { window.reset(); }, [] { ADD_FAILURE() << "a pass after destruction"; }}), 1u);
-}
-
-// The application's own event loop, as the program runs it: closing the
-// window or quitting while a clip plays ends playback, then the loop.
-class PlaybackExit : public PlaybackTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(PlaybackExit, EndsPlaybackAndTheApplicationLoop) {
-    const bool quit = GetParam();
-    LoadThroughDialog(Clip("clip.avi", Spec(10)));
-    window->show();
-    bool playReturned = false;
-    Script script({[&] {
-                       window->cmdPlay->click();
-                       playReturned = true;
-                   },
-                   [&] { tick = 1040; },
-                   [&] {
-                       EXPECT_EQ(Value(), 2);
-                       if (quit) {
-                           QApplication::quit();
-                       } else {
-                           window->close();
-                       }
-                   }});
-    EXPECT_EQ(QApplication::exec(), 0);
-    EXPECT_TRUE(playReturned);
-    EXPECT_FALSE(window->isVisible());
-    for (const auto& clip : window->Clips()) EXPECT_EQ(clip, nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(Window, PlaybackExit, ::testing::Values(false, true),
-                         [](const auto& info) { return std::string(info.param ? "Quit" : "Close"); });
 
 }  // namespace
 }  // namespace fwtest

@@ -1,46 +1,87 @@
-// Drives the real main window under Qt's offscreen platform, with the
-// open-file dialog answered from a script and message boxes captured.
+// Drives the real main window under Qt's offscreen platform, with its file
+// dialogs answered from a script and message boxes captured.
 #pragma once
 
-#include <deque>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
 
 #include "ClipMaker.h"
 #include "TestUtil.h"
 #include "window/frmMain.h"
 
+// Readable texts in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace fwtest {
 
-// A generated clip of `frames` frames at 25 frames per second.
-ClipSpec Spec(int frames, int width = 64, int height = 48);
+// A generated clip of `frames` frames at rate / scale frames per second.
+inline ClipSpec Spec(int frames, int width = 64, int height = 48, int rate = 25, int scale = 1) {
+    ClipSpec spec;
+    spec.frames = frames, spec.width = width, spec.height = height, spec.rate = rate, spec.scale = scale;
+    return spec;
+}
 
-// The one application object of the test program, on the offscreen platform.
-void EnsureApplication();
+// The one application object of the test program, on the offscreen platform:
+// no test may open a window a person has to close.
+inline void EnsureApplication() {
+    static int argc = (setenv("QT_QPA_PLATFORM", "offscreen", 1), 1);
+    static char* argv[] = {const_cast<char*>("window_tests"), nullptr};
+    [[maybe_unused]] static const auto* application = new QApplication(argc, argv);  // lives until the process ends
+}
+
+// Pictures as 32-bit RGB images, for comparing them whole.
+inline QImage Rgb(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
+inline QImage ToQImage(const PersistentImage& image) {
+    QImage result(image.Width(), image.Height(), QImage::Format_RGB32);
+    for (int y = 0; y < image.Height(); ++y)
+        for (int x = 0; x < image.Width(); ++x) result.setPixel(x, y, image.PixelAt(x, y));
+    return result;
+}
 
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-
+    void SetUp() override {
+        EnsureApplication();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        window = std::make_unique<frmMain>();
+        for (CommonDialog* dialog : {&window->CDLoad, &window->CDSave}) {
+            dialog->SetPresenter([this](const CommonDialog& settings, QWidget*) {
+                dialogs.push_back(settings);
+                return answers.isEmpty() ? QString() : answers.takeFirst();
+            });
+        }
+        window->show();  // shown and active, as the window-wide keys need
+        QApplication::setActiveWindow(window.get());
+    }
     // Writes a generated clip into the test's folder and returns its path.
-    std::string Clip(const std::string& name, const ClipSpec& spec = {});
-    // Answers the next dialog with `path` ("" cancels) and clicks "Load Video".
-    void LoadThroughDialog(const std::string& path);
-    // Chooses entry `index` of Combo1 with the keyboard, as a user would.
-    void ChooseEntry(int index);
+    std::string Clip(const std::string& name, const ClipSpec& spec = {}) {
+        EXPECT_TRUE(MakeClip(dir + "/" + name, spec)) << name;
+        return dir + "/" + name;
+    }
+    // Answers the next file dialog with `path` ("" cancels) and clicks "Load Video".
+    void Load(const std::string& path) {
+        answers.push_back(QString::fromStdString(path));
+        window->cmdLoad->click();
+    }
     // The number the picture box's image shows.
-    int ShownFrame() const;
+    int ShownFrame() const { return FrameNumberOf(window->picDisp->Image()); }
+    // A key pressed wherever the focus is.
+    void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(window->focusWidget(), Qt::Key(key), modifiers);
+    }
 
-    struct DialogCall {
-        QString fileName, filter, title;
-    };
-    std::vector<DialogCall> dialogCalls;
-    std::deque<QString> answers;
+    std::vector<CommonDialog> dialogs;  // the settings of every file dialog shown
+    QStringList answers;
     CaptureMessages messages;
-    std::string dir;
+    const std::string dir = TempDir();
     std::unique_ptr<frmMain> window;
 };
 
