@@ -3,33 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "ClipMaker.h"
+#include "TestFiles.h"
 #include "TestUtil.h"
 #include "clip/cAVI.h"
 
 namespace {
 
-std::string Generated(const std::string& name, const fwtest::ClipSpec& spec) {
-    const std::string path = fwtest::TempDir() + "/" + name;
-    EXPECT_TRUE(fwtest::MakeClip(path, spec));
-    return path;
+std::string File(const std::string& name, const std::string& description) {
+    std::mt19937 rng(1);
+    return fwtest::MakeTestFile(name, description, rng);
 }
-
-fwtest::ClipSpec Spec(int frames, const char* encoder = "mpeg4") {
-    fwtest::ClipSpec spec;
-    spec.encoder = encoder;
-    spec.frames = frames;
-    spec.gop = 10;
-    return spec;
-}
-
-// ---- The frame cache and the reader's work ------------------------------------
 
 class Clip : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(clip_.LoadAVI(Generated("small.avi", Spec(30)))); }
+    void SetUp() override { ASSERT_TRUE(clip_.LoadAVI(File("small.avi", "mpeg4 64x48 30 gop=10"))); }
     void TearDown() override { cAVI::SetCatchBudget(std::int64_t{1} << 40); }
     FrameReaderStats Stats() const { return AVIStreamGetFrameStats(clip_.FrameReader()); }
     int Shown() { return fwtest::FrameNumberOf(surface_.Image()); }
@@ -72,7 +61,7 @@ TEST_F(Clip, CacheServesFilledSlotsAndKeepsThemWhileOff) {
 TEST_F(Clip, BudgetSharedByAllClipsStopsCachingButNotDrawing) {
     {
         cAVI other;
-        ASSERT_TRUE(other.LoadAVI(Generated("other.avi", Spec(12))));
+        ASSERT_TRUE(other.LoadAVI(File("other.avi", "mpeg4 64x48 12 gop=10")));
         cAVI::SetCatchBudget(3 * frameBytes_);
         for (std::int32_t frame = 0; frame < 4; ++frame) (frame % 2 ? other : clip_).DrawFrame(frame, surface_, true);
         EXPECT_EQ(Shown(), 3);
@@ -99,12 +88,8 @@ TEST_F(Clip, SteppingBackAfterPlayingStartsOneRun) {
 // A file without an index calls every chunk a key chunk; trusting that would
 // start runs at chunks that are none and decode them twice.
 TEST(ClipWithoutIndex, JumpsDecodeFromTheTrueKeyOnce) {
-    std::vector<std::uint8_t> bytes = fwtest::ReadAll(Generated("noindex.avi", Spec(30)));
-    std::copy_n("JUNK", 4, std::search(bytes.rbegin(), bytes.rend(), "1xdi", "1xdi" + 4).base() - 4);
-    const std::string path = fwtest::TempDir() + "/noindex.avi";
-    fwtest::WriteAll(path, bytes);
     cAVI clip;
-    ASSERT_TRUE(clip.LoadAVI(path));
+    ASSERT_TRUE(clip.LoadAVI(File("noindex.avi", "mpeg4 64x48 30 gop=10 ; rename idx1 JUNK")));
     cDIBx dib;
     ASSERT_TRUE(clip.ReadFrame(27, dib));
     EXPECT_EQ(fwtest::FrameNumberOfDIB(dib.PointerToBits(), dib.Width(), dib.Height()), 27);
@@ -114,7 +99,7 @@ TEST(ClipWithoutIndex, JumpsDecodeFromTheTrueKeyOnce) {
 // A container without an index is listed once while opening; the progress
 // handler hears of it from 0 to 1 and may cancel, which fails with no message.
 TEST(ClipListing, ReportsProgressAndCanBeCancelled) {
-    const std::string path = Generated("listed.mkv", Spec(30));
+    const std::string path = File("listed.mkv", "mpeg4 64x48 30 gop=10");
     std::vector<double> heard;
     for (const bool cancel : {false, true}) {
         const AVIProgressHandler before = AVISetProgressHandler([&](double done) {

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <map>
 #include <numeric>
 #include <random>
-
 #include <sstream>
 
 #include "ReferenceDecode.h"
@@ -54,14 +52,6 @@ const fwtest::Reference& ReferenceOf(const std::string& path) {
     return decoded[path];
 }
 
-unsigned Seed() {
-    static const unsigned seed = [] {
-        const char* env = std::getenv("FW_TEST_SEED");
-        return env ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : std::random_device{}();
-    }();
-    return seed;
-}
-
 enum class Order { Forward, Reverse, Random };
 
 std::vector<std::int32_t> Frames(const cAVI& clip, Order order, std::size_t randomCount) {
@@ -69,7 +59,7 @@ std::vector<std::int32_t> Frames(const cAVI& clip, Order order, std::size_t rand
     std::iota(frames.begin(), frames.end(), clip.GetFirstFrame());
     if (order == Order::Reverse) std::reverse(frames.begin(), frames.end());
     if (order == Order::Random) {
-        std::mt19937 rng(Seed());
+        std::mt19937 rng(fwtest::TestSeed("random frames"));
         std::uniform_int_distribution<std::int32_t> pick(clip.GetFirstFrame(), clip.GetLastFrame());
         frames.resize(randomCount);
         for (auto& f : frames) f = pick(rng);
@@ -87,7 +77,6 @@ protected:
 
     // Fetches the frames in `order` through a fresh clip and checks each one.
     void Check(Order order, std::size_t randomCount = 200) {
-        SCOPED_TRACE("seed " + std::to_string(Seed()) + " (set FW_TEST_SEED to repeat)");
         const fwtest::Reference& reference = ReferenceOf(path_);
         const Case& c = GetParam();
         const Positions rule =

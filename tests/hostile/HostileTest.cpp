@@ -19,6 +19,8 @@ using namespace hostile;
 
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 const std::string kFileError = "There was an error working with the file:\r\n";
 const std::string kNoDecompressor = "No suitable decompressor found for this video stream!";
 // Reading a hostile file of a few kilobytes may cost the decoder's and the
@@ -94,7 +96,7 @@ protected:
 
 TEST_P(Hostile, IsRefusedWithTheMessageOrDrawsSafely) {
     const Case& c = GetParam();
-    std::mt19937 rng(TestSeed(c.file.c_str()));
+    std::mt19937 rng(fwtest::TestSeed(c.file.c_str()));
     const std::string path = fwtest::MakeTestFile(c.file, c.description, rng);
     ResetPeakMemory();
     const std::int64_t before = ResidentMemoryBytes();
@@ -113,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Hostile, testing::ValuesIn(Cases()), [](const au
 class Truncated : public testing::TestWithParam<std::string> {};
 
 TEST_P(Truncated, EveryCutIsRefusedOrDrawsSafely) {
-    std::mt19937 rng(TestSeed("truncations"));
+    std::mt19937 rng(fwtest::TestSeed("truncations"));
     const std::size_t space = GetParam().find(' ');
     const std::string good = fwtest::MakeTestFile("good" + GetParam().substr(0, space), GetParam().substr(space), rng);
     const Bytes file = fwtest::ReadAll(good);

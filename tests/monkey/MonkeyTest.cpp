@@ -2,18 +2,15 @@
 // actions (loading good and hostile files, choosing clips, scrolling, keys,
 // switching and clearing the cache, playing) with the window's invariants
 // checked after every one, and finally closing it while a clip plays.
-#include <filesystem>
 #include <random>
 
 #include <QTimer>
 
-#include "HostileSupport.h"
+#include "TestFiles.h"
 #include "WindowTestUtil.h"
 
 namespace fwtest {
 namespace {
-
-using hostile::Bytes;
 
 enum Action { LoadGood, LoadHostile, Cancel, Choose, ScrollTo, Keys, ToggleCatch, Clear, Play };
 const double kWeights[] = {8, 8, 3, 15, 15, 30, 8, 8, 5};
@@ -24,25 +21,21 @@ class Monkey : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        rng_.seed(hostile::TestSeed("monkey"));
+        rng_.seed(fwtest::TestSeed("monkey"));
         ClipSpec mpeg4 = Spec(40, 80, 64), mjpeg = Spec(12, 48, 32);
         mpeg4.encoder = "mpeg4", mpeg4.gop = 8, mpeg4.bFrames = 2, mjpeg.encoder = "mjpeg";
         good_ = {Clip("a.avi", Spec(30)), Clip("b.avi", mpeg4), Clip("c.avi", Spec(9, 33, 17)), Clip("d.avi", mjpeg)};
         // Hostile files made from a good one, and names that are no file.
-        const Bytes clip = ReadAll(good_[0]);
-        const std::size_t strh = hostile::FindChunk(clip, "strh") + 8, strf = hostile::FindChunk(clip, "strf") + 8,
-                          movi = hostile::FindChunk(clip, "movi");
-        const auto cut = [&](std::size_t size) { return Bytes(clip.begin(), clip.begin() + std::ptrdiff_t(size)); };
-        const auto patched = [&](std::size_t at, unsigned v) { Bytes b = clip; hostile::PutLE(b, at, v); return b; };
-        const auto noise = [&](Bytes b, std::size_t i) { for (; i < b.size(); ++i) b[i] = rng_() % 256; return b; };
-        const std::pair<const char*, Bytes> files[] = {
-            {"half.avi", cut(clip.size() / 2)},        {"headers.avi", cut(movi + 40)},
-            {"nowidth.avi", patched(strf + 4, 0)},     {"longest.avi", patched(strh + 32, 0x7FFFFFFF)},
-            {"late.avi", patched(strh + 28, 1000000)}, {"norate.avi", patched(strh + 24, 0)},
-            {"garbage.avi", noise(clip, movi + 12)},   {"random.avi", noise(Bytes(3000), 0)}, {"empty.avi", {}}};
-        for (const auto& [name, bytes] : files) WriteAll(hostile_.emplace_back(dir + "/" + name), bytes);
-        std::filesystem::create_directory(hostile_.emplace_back(dir + "/x.avi"));
-        hostile_.push_back(dir + "/missing.avi");
+        const char* const files[][2] = {
+            {"half.avi", "keep 50"},         {"headers.avi", "cut movi 52"},     {"nowidth.avi", "le strf 4 0"},
+            {"longest.avi", "le strh 32 0x7FFFFFFF"}, {"late.avi", "le strh 28 1000000"}, {"norate.avi", "le strh 24 0"},
+            {"garbage.avi", "garble 00dc random"}};
+        for (const auto& [name, damage] : files)
+            hostile_.push_back(MakeTestFile(name, std::string("ffv1 64x48 30 ; ") + damage, rng_));
+        for (const char* name : {"random.avi", "empty.avi"})
+            hostile_.push_back(MakeTestFile(name, std::string("none ; make ") + (name[0] == 'r' ? "random" : "empty"), rng_));
+        hostile_.push_back(MakeTestFile("x.avi", "dir", rng_));
+        hostile_.push_back(MakeTestFile("missing.avi", "missing", rng_));
     }
 
     int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }

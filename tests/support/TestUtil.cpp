@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <random>
 #include <iterator>
 #include <sstream>
 
@@ -29,6 +31,13 @@ std::vector<std::string> Split(const std::string& joined) {
     return parts;
 }
 }  // namespace
+
+std::uint32_t TestSeed(const char* what) {
+    const char* given = std::getenv("FRAMEWISE_SEED");
+    const auto seed = given ? static_cast<std::uint32_t>(std::strtoul(given, nullptr, 0)) : std::random_device{}();
+    std::cout << what << ": seed " << seed << " (repeat with FRAMEWISE_SEED=" << seed << ")\n";
+    return seed;
+}
 
 std::string TempDir() {
     static TempRoot root;

@@ -11,6 +11,9 @@ namespace fwtest {
 
 // A fresh directory under the system's temporary folder, removed at exit.
 std::string TempDir();
+// The seed of a test's random choices: FRAMEWISE_SEED when set, otherwise a
+// fresh one. Printed, so that a failing run can be repeated.
+std::uint32_t TestSeed(const char* what);
 
 // The real-file corpus: every name a table over it lists, whether the files
 // are at hand or not, so that a missing folder skips cases instead of dropping them.
