@@ -7,7 +7,6 @@
 #include <map>
 #include <numeric>
 #include <random>
-#include <sstream>
 
 #include "ReferenceDecode.h"
 #include "TestFiles.h"
@@ -27,13 +26,7 @@ void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 std::vector<Case> Cases() {
     std::vector<Case> cases;
-    for (const std::string& row : fwtest::TableRows(FW_CLIP_TABLE)) {
-        std::istringstream in(row);
-        Case c;
-        in >> c.name >> c.positions >> c.rate >> c.first;
-        std::getline(in, c.file);
-        cases.push_back(c);
-    }
+    for (const auto& r : fwtest::TableRows(FW_CLIP_TABLE, 4)) cases.push_back({r[0], r[1], r[2], r[4], std::stoi(r[3])});
     return cases;
 }
 

@@ -213,11 +213,16 @@ std::string MakeTestFile(const std::string& name, const std::string& description
     return path;
 }
 
-std::vector<std::string> TableRows(const std::string& path) {
+std::vector<std::vector<std::string>> TableRows(const std::string& path, int fields) {
     std::ifstream in(path);
-    std::vector<std::string> rows;
-    for (std::string line; std::getline(in, line);)
-        if (line.find_first_not_of(" \t") != std::string::npos && line[0] != '#') rows.push_back(line);
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find_first_not_of(" \t") == std::string::npos || line[0] == '#') continue;
+        std::istringstream words(line);
+        std::vector<std::string>& row = rows.emplace_back(fields + 1);
+        for (int i = 0; i < fields; ++i) words >> row[i];
+        std::getline(words, row[fields]);
+    }
     return rows;
 }
 

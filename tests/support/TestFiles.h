@@ -31,7 +31,8 @@ namespace fwtest {
 // file that is not on this machine. Random bytes come from `rng`.
 std::string MakeTestFile(const std::string& name, const std::string& description, std::mt19937& rng);
 
-// The rows of a data table: lines that are neither empty nor comments (#).
-std::vector<std::string> TableRows(const std::string& path);
+// The rows of a data table (lines that are neither empty nor comments, #),
+// each as its first `fields` words and then the rest of the line.
+std::vector<std::vector<std::string>> TableRows(const std::string& path, int fields);
 
 }  // namespace fwtest
