@@ -34,9 +34,7 @@ protected:
     static void SetUpTestSuite() {
         const std::string dir = fwtest::TempDir();
         ::setenv("CLI", FW_CLI, 1), ::setenv("DIR", dir.c_str(), 1), ::setenv("CLIP", (dir + "/clip.avi").c_str(), 1);
-        fwtest::ClipSpec spec;
-        spec.width = 160, spec.height = 140;
-        ASSERT_TRUE(fwtest::MakeClip(dir + "/clip.avi", spec));
+        ASSERT_TRUE(fwtest::MakeClip(dir + "/clip.avi", "ffv1 160x140 10"));
     }
 };
 

@@ -22,9 +22,8 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         rng_.seed(fwtest::TestSeed("monkey"));
-        ClipSpec mpeg4 = Spec(40, 80, 64), mjpeg = Spec(12, 48, 32);
-        mpeg4.encoder = "mpeg4", mpeg4.gop = 8, mpeg4.bFrames = 2, mjpeg.encoder = "mjpeg";
-        good_ = {Clip("a.avi", Spec(30)), Clip("b.avi", mpeg4), Clip("c.avi", Spec(9, 33, 17)), Clip("d.avi", mjpeg)};
+        good_ = {Clip("a.avi", Spec(30)), Clip("b.avi", "mpeg4 80x64 40 gop=8 b=2"), Clip("c.avi", Spec(9, 33, 17)),
+                 Clip("d.avi", "mjpeg 48x32 12")};
         // Hostile files made from a good one, and names that are no file.
         const char* const files[][2] = {
             {"half.avi", "keep 50"},         {"headers.avi", "cut movi 52"},     {"nowidth.avi", "le strf 4 0"},

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
+#include <sstream>
+#include <vector>
 
 
 namespace fwtest {
@@ -10,6 +11,33 @@ namespace fwtest {
 namespace {
 
 constexpr int kGrid = 4;  // 4 x 4 cells carry 16 bits
+
+struct ClipSpec {
+    std::string encoder;
+    int width = 0, height = 0, frames = 0, rate = 25, scale = 1, gop = 12, bFrames = 0;
+    std::vector<int> emptyPositions;
+    bool withAudio = false;
+    std::string pixelFormat;
+    std::vector<std::pair<std::string, std::string>> options;
+};
+
+ClipSpec ParseSpec(const std::string& text) {
+    std::istringstream words(text);
+    ClipSpec spec;
+    char x = 0;
+    words >> spec.encoder >> spec.width >> x >> spec.height >> spec.frames;
+    for (std::string w; words >> w;) {
+        const std::string key = w.substr(0, w.find('=')), value = w.substr(w.find('=') + 1);
+        if (w == "audio") spec.withAudio = true;
+        else if (key == "gop") spec.gop = std::stoi(value);
+        else if (key == "b") spec.bFrames = std::stoi(value);
+        else if (key == "pix") spec.pixelFormat = value;
+        else if (key == "rate") std::sscanf(value.c_str(), "%d/%d", &spec.rate, &spec.scale);
+        else if (key == "empty") for (std::istringstream in(value); std::getline(in, w, ',');) spec.emptyPositions.push_back(std::stoi(w));
+        else if (key[0] == '-') spec.options.emplace_back(key.substr(1), value);
+    }
+    return spec;
+}
 
 // Picture N as grey cells, bit b of N in cell b (row by row): light where the
 // bit is set, dark where not. Dark areas lighten and light ones darken from
@@ -74,9 +102,9 @@ std::string RunCommand(const std::string& command, bool& ok) {
     return output;
 }
 
-bool MakeClip(const std::string& path, const ClipSpec& spec) {
+bool MakeClip(const std::string& path, const std::string& spec) {
     bool ok = false;
-    RunCommand(EncodeCommand(path, spec), ok);
+    RunCommand(EncodeCommand(path, ParseSpec(spec)), ok);
     if (!ok) std::fprintf(stderr, "MakeClip %s: ffmpeg failed\n", path.c_str());
     return ok;
 }
@@ -105,17 +133,6 @@ int FrameNumberOf(const PersistentImage& image) {
     for (int y = 0; y < height; ++y)
         std::copy_n(image.Row(y), width * 3, dib.begin() + static_cast<std::ptrdiff_t>(height - 1 - y) * stride);
     return FrameNumberOfDIB(dib.data(), width, height);
-}
-
-std::vector<int> ExpectedNumbers(const ClipSpec& spec) {
-    std::set<int> empty(spec.emptyPositions.begin(), spec.emptyPositions.end());
-    std::vector<int> numbers;
-    int picture = -1;
-    for (int position = 0; picture < spec.frames - 1 || empty.count(position); ++position) {
-        if (!empty.count(position)) ++picture;
-        numbers.push_back(std::max(picture, 0));
-    }
-    return numbers;
 }
 
 }  // namespace fwtest

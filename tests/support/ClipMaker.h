@@ -6,40 +6,25 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "platform/Display.h"
 
 namespace fwtest {
 
-struct ClipSpec {
-    std::string encoder = "ffv1";  // ffmpeg encoder: ffv1, mpeg4, libx264, mjpeg, rawvideo, libvpx-vp9, ...
-    int width = 64;
-    int height = 48;
-    int frames = 10;          // pictures encoded
-    int rate = 25;            // frame rate as rate / scale
-    int scale = 1;
-    int gop = 12;             // key frame distance
-    int bFrames = 0;          // B-frames between references (codecs that have them)
-    // Positions left without a picture (AVI drop frames, timestamp gaps):
-    // picture k is written at position k + (number of empty positions before it).
-    std::vector<int> emptyPositions;
-    bool withAudio = false;   // add an audio stream
-    std::string pixelFormat;  // the encoder's input format; empty for its default
-    // Further output options, each given to ffmpeg as "-first second".
-    std::vector<std::pair<std::string, std::string>> options;
-};
-
-// Writes the clip; returns false (and prints why) when ffmpeg fails.
-bool MakeClip(const std::string& path, const ClipSpec& spec);
+// Writes the clip that `spec` describes, the container by the path's extension:
+//   ENCODER WxH FRAMES [gop=N] [b=N] [rate=R/S] [empty=P,P,...] [pix=FORMAT]
+//                      [audio] [-OPTION=VALUE...]
+// gop: key frame distance (12), b: B-frames between references (0), rate:
+// frames per second as a fraction (25/1), empty: positions left without a
+// picture (AVI drop frames, timestamp gaps; picture k then stands at k plus
+// the empty positions before it), pix: the encoder's pixel format, audio: add
+// an audio stream, -OPTION: given to ffmpeg as it is. False (and why, on
+// stderr) when ffmpeg fails.
+bool MakeClip(const std::string& path, const std::string& spec);
 // The number a generated picture carries, read back from its cells; -1 when
-// the picture carries none.
+// the picture carries none. The bitmap form takes bottom-up BGR rows.
 int FrameNumberOf(const PersistentImage& image);
 int FrameNumberOfDIB(const std::uint8_t* bottomUpBgr, int width, int height);
-// The position -> picture number table the clip must show: empty positions
-// repeat the previous picture.
-std::vector<int> ExpectedNumbers(const ClipSpec& spec);
 // Runs a command through the shell and returns its standard output; `ok`
 // tells whether it exited with status 0.
 std::string RunCommand(const std::string& command, bool& ok);

@@ -25,33 +25,13 @@ std::vector<std::string> Words(const std::string& text) {
 
 std::uint32_t Number(const std::string& text) { return static_cast<std::uint32_t>(std::stoull(text, nullptr, 0)); }
 
-ClipSpec ParseSpec(const std::vector<std::string>& words) {
-    ClipSpec spec;
-    spec.encoder = words.at(0);
-    std::sscanf(words.at(1).c_str(), "%dx%d", &spec.width, &spec.height);
-    spec.frames = std::stoi(words.at(2));
-    std::string word;
-    for (std::size_t i = 3; i < words.size(); ++i) {
-        const std::string& w = words[i];
-        const std::string key = w.substr(0, w.find('=')), value = w.substr(w.find('=') + 1);
-        if (w == "audio") spec.withAudio = true;
-        else if (key == "gop") spec.gop = std::stoi(value);
-        else if (key == "b") spec.bFrames = std::stoi(value);
-        else if (key == "pix") spec.pixelFormat = value;
-        else if (key == "rate") std::sscanf(value.c_str(), "%d/%d", &spec.rate, &spec.scale);
-        else if (key == "empty") for (std::istringstream in(value); std::getline(in, word, ',');) spec.emptyPositions.push_back(std::stoi(word));
-        else if (key[0] == '-') spec.options.emplace_back(key.substr(1), value);
-    }
-    return spec;
-}
-
 // Generated clips are made once per description and container.
 Bytes Generated(const std::string& head, const std::string& extension) {
     static std::map<std::string, Bytes> made;
     const std::string key = head + extension;
     if (auto it = made.find(key); it != made.end()) return it->second;
     const std::string path = TempDir() + "/clip" + extension;
-    if (!MakeClip(path, ParseSpec(Words(head)))) return {};
+    if (!MakeClip(path, head)) return {};
     return made[key] = ReadAll(path);
 }
 

@@ -39,7 +39,7 @@ protected:
 };
 
 struct Stepping {
-    ClipSpec spec;
+    std::string spec;
     std::int64_t start;               // tick count when Play is pressed
     std::vector<std::int64_t> ticks;  // set by one pass each
     std::vector<int> values;          // the bar after the first pass and after each tick

@@ -23,10 +23,10 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 namespace fwtest {
 
 // A generated clip of `frames` frames at rate / scale frames per second.
-inline ClipSpec Spec(int frames, int width = 64, int height = 48, int rate = 25, int scale = 1) {
-    ClipSpec spec;
-    spec.frames = frames, spec.width = width, spec.height = height, spec.rate = rate, spec.scale = scale;
-    return spec;
+// An FFV1 clip for MakeClip.
+inline std::string Spec(int frames, int width = 64, int height = 48, int rate = 25, int scale = 1) {
+    return "ffv1 " + std::to_string(width) + "x" + std::to_string(height) + " " + std::to_string(frames) +
+           " rate=" + std::to_string(rate) + "/" + std::to_string(scale);
 }
 
 // The one application object of the test program, on the offscreen platform:
@@ -62,7 +62,7 @@ protected:
         QApplication::setActiveWindow(window.get());
     }
     // Writes a generated clip into the test's folder and returns its path.
-    std::string Clip(const std::string& name, const ClipSpec& spec = {}) {
+    std::string Clip(const std::string& name, const std::string& spec = Spec(10)) {
         EXPECT_TRUE(MakeClip(dir + "/" + name, spec)) << name;
         return dir + "/" + name;
     }

@@ -46,9 +46,7 @@ class FrameTools : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        ClipSpec spec = Spec(40, 96, 72, 30000, 1001);
-        spec.encoder = "mpeg4", spec.emptyPositions = {20};
-        Load(Clip("clip.avi", spec));
+        Load(Clip("clip.avi", "mpeg4 96x72 40 rate=30000/1001 empty=20"));
         window->TimeLine->setValue(7);
     }
 };
