@@ -109,30 +109,17 @@ bool MakeClip(const std::string& path, const std::string& spec) {
     return ok;
 }
 
-int FrameNumberOfDIB(const std::uint8_t* bgr, int width, int height) {
-    if (!bgr || width < kGrid || height < kGrid) return -1;
-    const int stride = (width * 3 + 3) & ~3;
-    int number = 0;
-    for (int bit = 0; bit < kGrid * kGrid; ++bit) {
-        const int x = (2 * (bit % kGrid) + 1) * width / (2 * kGrid);
-        const int y = (2 * (bit / kGrid) + 1) * height / (2 * kGrid);
-        const std::uint8_t* p = bgr + static_cast<std::size_t>(height - 1 - y) * stride + x * 3;
-        const int luma = (p[0] + 2 * p[1] + p[2]) / 4;
-        if (luma > 160) number |= 1 << bit;
-        else if (luma >= 96) return -1;  // neither dark nor light: not one of ours
-    }
-    return number;
-}
-
 int FrameNumberOf(const PersistentImage& image) {
     const int width = image.Width(), height = image.Height();
-    if (width < kGrid || height < kGrid) return -1;
-    // The image is top-down; turn it into the bottom-up layout the reader uses.
-    const int stride = (width * 3 + 3) & ~3;
-    std::vector<std::uint8_t> dib(static_cast<std::size_t>(stride) * height);
-    for (int y = 0; y < height; ++y)
-        std::copy_n(image.Row(y), width * 3, dib.begin() + static_cast<std::ptrdiff_t>(height - 1 - y) * stride);
-    return FrameNumberOfDIB(dib.data(), width, height);
+    int number = width < kGrid || height < kGrid ? -1 : 0;
+    for (int bit = 0; bit < kGrid * kGrid && number >= 0; ++bit) {
+        const std::uint32_t rgb = image.PixelAt((2 * (bit % kGrid) + 1) * width / (2 * kGrid),
+                                                (2 * (bit / kGrid) + 1) * height / (2 * kGrid));
+        const unsigned luma = ((rgb >> 16) + 2 * (rgb >> 8 & 0xFF) + (rgb & 0xFF)) / 4;
+        if (luma > 160) number |= 1 << bit;
+        else if (luma >= 96) number = -1;  // neither dark nor light: not one of ours
+    }
+    return number;
 }
 
 }  // namespace fwtest

@@ -22,9 +22,8 @@ namespace fwtest {
 // stderr) when ffmpeg fails.
 bool MakeClip(const std::string& path, const std::string& spec);
 // The number a generated picture carries, read back from its cells; -1 when
-// the picture carries none. The bitmap form takes bottom-up BGR rows.
+// the picture carries none.
 int FrameNumberOf(const PersistentImage& image);
-int FrameNumberOfDIB(const std::uint8_t* bottomUpBgr, int width, int height);
 // Runs a command through the shell and returns its standard output; `ok`
 // tells whether it exited with status 0.
 std::string RunCommand(const std::string& command, bool& ok);

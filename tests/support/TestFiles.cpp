@@ -117,6 +117,7 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "size") PutLE(b, place().header + 4, arg(2));
     else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
     else if (what == "make") b = Foreign(op.at(1), rng);
+    else if (what == "twice") b.resize(2 * b.size()), std::copy_n(b.begin(), b.size() / 2, b.begin() + b.size() / 2);
     else if (what == "noise") for (std::size_t i = b.size() * arg(1) / 100, n = 0; i < b.size() && n < arg(2); ++i, ++n) b[i] = random();
     else if (what == "index") EveryBody(b, "idx1", [&](std::size_t from, std::size_t to) {
         for (std::size_t e = from + arg(1); e + 4 <= to; e += 16) PutLE(b, e, (op.at(2) == "add" ? GetLE32(b, e) : 0) + arg(3));
@@ -146,15 +147,8 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     }
 }
 
-// Operations on the written file, through the ffmpeg program.
-bool ApplyToFile(const std::vector<std::string>& op, const std::string& path) {
-    if (op.at(0) == "twice") {
-        Bytes b = ReadAll(path);
-        b.insert(b.end(), b.begin(), b.end());
-        WriteAll(path, b);
-        return true;
-    }
-    if (op.at(0) != "remux") return false;
+// The file remuxed by the ffmpeg program with the options `op` gives.
+void Remux(const std::vector<std::string>& op, const std::string& path) {
     std::string options;
     for (std::size_t i = 1; i < op.size(); ++i) options += " " + op[i];
     const std::string copy = path + ".orig" + std::filesystem::path(path).extension().string();
@@ -162,7 +156,6 @@ bool ApplyToFile(const std::vector<std::string>& op, const std::string& path) {
     bool ok = false;
     RunCommand("ffmpeg -v error" + options + " -i " + ShellQuoted(copy) + " -c copy " + ShellQuoted(path), ok);
     if (!ok) throw std::runtime_error("remux failed");
-    return true;
 }
 
 }  // namespace
@@ -185,11 +178,9 @@ std::string MakeTestFile(const std::string& name, const std::string& description
     Bytes bytes = kind == "none" ? Bytes{} : Generated(head, std::filesystem::path(name).extension().string());
     if (kind != "none" && bytes.empty()) throw std::runtime_error("could not make " + head);
     std::size_t next = 1;
-    for (; next < parts.size() && parts[next].at(0) != "remux" && parts[next][0] != "twice"; ++next)
-        Apply(parts[next], bytes, rng);
+    for (; next < parts.size() && parts[next].at(0) != "remux"; ++next) Apply(parts[next], bytes, rng);
     WriteAll(path, bytes);
-    for (; next < parts.size(); ++next)
-        if (!ApplyToFile(parts[next], path)) throw std::runtime_error("unknown operation " + parts[next][0]);
+    for (; next < parts.size(); ++next) Remux(parts[next], path);
     return path;
 }
 
