@@ -47,21 +47,12 @@ std::string TempDir() {
     return dir;
 }
 
-const std::vector<std::string>& CorpusNames() {
-    static const std::vector<std::string> names = Split(FW_CORPUS_NAMES);
-    return names;
-}
-
 std::string CorpusPath(const std::string& name) {
     for (const std::string& dir : Split(FW_CORPUS_DIRS))
         if (fs::is_regular_file(dir + "/" + name)) return dir + "/" + name;
     return "";
 }
 
-
-std::string CorpusMissing(const std::string& name) {
-    return name + " is in none of the corpus folders " FW_CORPUS_DIRS "; scripts/fetch-corpus fetches them";
-}
 
 CaptureMessages::CaptureMessages()
     : previous_(SetMessageBoxHandler([this](const std::string& text, const std::string& caption, int icon) {

@@ -15,14 +15,10 @@ std::string TempDir();
 // fresh one. Printed, so that a failing run can be repeated.
 std::uint32_t TestSeed(const char* what);
 
-// The real-file corpus: every name a table over it lists, whether the files
-// are at hand or not, so that a missing folder skips cases instead of dropping them.
-const std::vector<std::string>& CorpusNames();
-// Path of a corpus file: in ../shared/corpus beside the clone, else in the copy
-// that scripts/fetch-corpus puts in build/corpus; "" when neither has it.
+// Path of a file of the real-file corpus: in ../shared/corpus beside the
+// clone, else in the copy that scripts/fetch-corpus puts in build/corpus; ""
+// when neither has it.
 std::string CorpusPath(const std::string& name);
-// Why a corpus file is missing, for a skipped test to say.
-std::string CorpusMissing(const std::string& name);
 
 struct Message {
     std::string text, caption;
@@ -47,7 +43,3 @@ std::vector<std::uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace fwtest
-
-// Skips the running test when `path` is "", naming the missing corpus file
-// and how to get it. More text may follow with <<.
-#define FW_SKIP_WITHOUT_CORPUS(path, name) if (!(path).empty()) {} else GTEST_SKIP() << fwtest::CorpusMissing(name)
