@@ -389,11 +389,13 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     kinds_[packet] = static_cast<char>(KindOf(frame));
     run_.lastFrame.reset(av_frame_clone(frame));
     if (packet == target_) targetFrame_.reset(av_frame_clone(frame));
-    // A key picture shown at its own packet costs one decode to get again:
-    // keeping it would cost more.
-    const bool intraAtItsKey = (frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I) && packets_[packet].key &&
-                               SourceOf(frame) == packet;
-    if (intraAtItsKey) return;
+    // A key picture asked for at its own packet costs one decode to get again,
+    // less than keeping it (every request on an intra-only stream is such a
+    // one). A key picture that a run passes on its way to a later target is
+    // kept: stepping back asks for it next, and getting it again would start
+    // a run of its own.
+    const bool intra = frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I;
+    if (intra && packet == target_ && packets_[packet].key && SourceOf(frame) == packet) return;
     // A run rolled forward to a far target keeps what the store can hold of
     // the pictures just before it: earlier ones would be evicted before the
     // target is reached, after costing a copy each.

@@ -72,15 +72,16 @@ TEST_F(Clip, BudgetSharedByAllClipsStopsCachingButNotDrawing) {
     EXPECT_EQ(clip_.GetCatchSize(), 3 * frameBytes_);
 }
 
-// Playing straight on, then stepping back: one new run from the key before,
-// whose pictures serve every further step back to the key's successor.
-TEST_F(Clip, SteppingBackAfterPlayingStartsOneRun) {
+// Playing straight on, then stepping back over two keys (20 and 10): one new
+// run per GOP, from its key, whose pictures (the key's among them) serve every
+// further step back in it.
+TEST_F(Clip, SteppingBackAfterPlayingStartsOneRunPerGop) {
     cDIBx dib;
     for (std::int32_t frame = 0; frame < 30; ++frame) ASSERT_TRUE(clip_.ReadFrame(frame, dib));
     const FrameReaderStats played = Stats();
     EXPECT_EQ(played.seeks, 1u);
-    for (std::int32_t frame = 28; frame > 20; --frame) ASSERT_TRUE(clip_.ReadFrame(frame, dib));
-    EXPECT_EQ(Stats().seeks, played.seeks + 1);
+    for (std::int32_t frame = 28; frame > 10; --frame) ASSERT_TRUE(clip_.ReadFrame(frame, dib));
+    EXPECT_EQ(Stats().seeks, played.seeks + 2);
     EXPECT_GT(Stats().keptBytes, 0u);
     EXPECT_LE(Stats().keptBytes, kReaderKeepBytes);
 }
