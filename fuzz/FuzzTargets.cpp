@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -114,18 +115,25 @@ void OpenAviClip(const std::uint8_t* data, std::size_t size) {
     cAVI clip;
     if (!clip.LoadAVI(path)) return;
     Require(clip.GetFirstFrame() <= clip.GetLastFrame(), "a loaded clip has frames");
-    MemorySurface surface(SurfaceSide(clip.GetWidth()), SurfaceSide(clip.GetHeight()));
-    const std::int32_t first = clip.GetFirstFrame();
-    const std::int32_t last = clip.GetLastFrame();
-    const std::int32_t middle = static_cast<std::int32_t>(first + (std::int64_t{last} - first) / 2);
-    clip.DrawFrame(first, surface, true);
-    clip.DrawFrame(last, surface, false);
-    clip.DrawFrame(middle, surface, true);
-    clip.DrawFrame(first, surface, true);
-    Require(cAVI::GetCatchTotal() == clip.GetCatchSize(), "the cache total is the clip's cache");
-    Require(clip.GetCatchSize() <= kCacheBudget, "the cache keeps its budget");
+    DrawSomeFrames(clip, 0, 0);
     clip.CloseAVI();
     Require(cAVI::GetCatchTotal() == 0, "closing empties the cache");
+}
+
+void DrawSomeFrames(cAVI& clip, std::uint32_t seed, int extra) {
+    MemorySurface surface(SurfaceSide(clip.GetWidth()), SurfaceSide(clip.GetHeight()));
+    const std::int64_t first = clip.GetFirstFrame(), last = clip.GetLastFrame();
+    std::vector<std::int64_t> frames = {first, last, first + (last - first) / 2, first, last};
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<std::int64_t> any(first, last);
+    for (int i = 0; i < extra; ++i) frames.push_back(any(rng));
+    bool useCache = true;
+    for (const std::int64_t frame : frames) {
+        clip.DrawFrame(static_cast<std::int32_t>(frame), surface, useCache);
+        useCache = !useCache;
+        Require(cAVI::GetCatchTotal() == clip.GetCatchSize(), "the cache total is the clip's cache");
+        Require(clip.GetCatchSize() <= cAVI::GetCatchBudget(), "the cache keeps its budget");
+    }
 }
 
 }  // namespace fuzz

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <iostream>
 
 #include "FuzzTargets.h"
@@ -21,34 +20,21 @@ struct Target {
     void (*run)(const std::uint8_t*, std::size_t);
 };
 
-const Target kTargets[] = {
-    {"BmpFile", fuzz::ReadBmpFile},
-    {"PackedDib", fuzz::ImportPackedDib},
-    {"AviClip", fuzz::OpenAviClip},
-};
-
-std::vector<fs::path> InputsOf(const fs::path& dir) {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(dir, ec))
-        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    return files;
-}
+const Target kTargets[] = {{"BmpFile", fuzz::ReadBmpFile}, {"PackedDib", fuzz::ImportPackedDib}, {"AviClip", fuzz::OpenAviClip}};
 
 // Each input is named before it runs: a crash ends the program, and the last
 // name printed is the input that caused it. None may cost memory out of
 // proportion to a few kilobytes of input.
 int Replay(const Target& target, const char* kind) {
-    const std::vector<fs::path> inputs = InputsOf(fs::path(FW_FUZZ_DIR) / kind / target.name);
+    std::vector<fs::path> inputs;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(fs::path(FW_FUZZ_DIR) / kind / target.name, ec))
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') inputs.push_back(entry.path());
+    std::sort(inputs.begin(), inputs.end());
     for (const fs::path& input : inputs) {
         std::cout << "replaying " << input.string() << std::endl;
         const std::vector<std::uint8_t> bytes = fwtest::ReadAll(input.string());
-        hostile::ResetPeakMemory();
-        const std::int64_t before = hostile::ResidentMemoryBytes();
-        target.run(bytes.data(), bytes.size());
-        const std::int64_t peak = hostile::PeakMemoryBytes();
-        EXPECT_TRUE(before <= 0 || peak - before <= (std::int64_t{384} << 20) + hostile::SanitizerSlack()) << input;
+        EXPECT_LE(hostile::PeakGrowth([&] { target.run(bytes.data(), bytes.size()); }), hostile::kMemoryBound) << input;
     }
     return static_cast<int>(inputs.size());
 }

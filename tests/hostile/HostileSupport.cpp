@@ -1,49 +1,40 @@
 #include "HostileSupport.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <iostream>
-#include <random>
-#include <sstream>
+#include <string>
+
+#ifndef __has_feature
+#define __has_feature(x) 0
+#endif
 
 namespace hostile {
 
 namespace {
 
-std::int64_t StatusField(const char* field) {
+// A field of /proc/self/status in bytes; -1 when it is not there.
+std::int64_t StatusField(const std::string& field) {
     std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) != 0) continue;
-        std::istringstream value(line.substr(prefix.size()));
+    for (std::string word; status >> word;) {
         std::int64_t kilobytes = -1;
-        value >> kilobytes;
-        return kilobytes < 0 ? -1 : kilobytes * 1024;
+        if (word == field + ":") return status >> kilobytes ? kilobytes * 1024 : -1;
     }
     return -1;
 }
 
 }  // namespace
 
-std::int64_t PeakMemoryBytes() { return StatusField("VmHWM"); }
-std::int64_t ResidentMemoryBytes() { return StatusField("VmRSS"); }
-
-void ResetPeakMemory() {
-    // "5" resets the peak to the current resident size (Linux 4.0 and later).
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-std::int64_t SanitizerSlack() {
-#if defined(__SANITIZE_ADDRESS__)
-    return std::int64_t{320} << 20;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return std::int64_t{320} << 20;
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
+const std::int64_t kMemoryBound = (std::int64_t{384} + 320) << 20;
+#else
+const std::int64_t kMemoryBound = std::int64_t{384} << 20;
 #endif
-#endif
-    return 0;
+
+std::int64_t PeakGrowth(const std::function<void()>& work) {
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here (Linux 4.0 and later)
+    const std::int64_t before = StatusField("VmRSS");
+    work();
+    const std::int64_t peak = StatusField("VmHWM");
+    return before < 0 || peak < 0 ? 0 : peak - before;
 }
 
 }  // namespace hostile

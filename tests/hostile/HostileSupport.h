@@ -1,20 +1,17 @@
-// Watching what reading a hostile file costs the process.
+// What reading hostile input costs the process in memory.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
+#include <functional>
 
 namespace hostile {
 
-// Peak resident memory of the process since the last ResetPeakMemory, in
-// bytes; and the resident memory right now. -1 when the system cannot tell.
-std::int64_t PeakMemoryBytes();
-std::int64_t ResidentMemoryBytes();
-void ResetPeakMemory();
-// Memory the address sanitizer keeps back (its quarantine of freed blocks);
-// 0 in a build without it.
-std::int64_t SanitizerSlack();
+// Runs `work` and returns how far the process's resident memory peaked above
+// where it stood before; 0 where the system cannot tell.
+std::int64_t PeakGrowth(const std::function<void()>& work);
+
+// What reading a few kilobytes of hostile input may cost: the decoder's and a
+// frame's memory, and in a sanitizer build the quarantine of freed blocks.
+extern const std::int64_t kMemoryBound;
 
 }  // namespace hostile

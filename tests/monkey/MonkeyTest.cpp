@@ -22,7 +22,7 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         rng_.seed(fwtest::TestSeed("monkey"));
-        good_ = {Clip("a.avi", Spec(30)), Clip("b.avi", "mpeg4 80x64 40 gop=8 b=2"), Clip("c.avi", Spec(9, 33, 17)),
+        good_ = {Clip("a.avi", "ffv1 64x48 30"), Clip("b.avi", "mpeg4 80x64 40 gop=8 b=2"), Clip("c.avi", "ffv1 33x17 9"),
                  Clip("d.avi", "mjpeg 48x32 12")};
         // Hostile files made from a good one, and names that are no file.
         const char* const files[][2] = {
@@ -31,10 +31,9 @@ protected:
             {"garbage.avi", "garble 00dc random"}};
         for (const auto& [name, damage] : files)
             hostile_.push_back(MakeTestFile(name, std::string("ffv1 64x48 30 ; ") + damage, rng_));
-        for (const char* name : {"random.avi", "empty.avi"})
-            hostile_.push_back(MakeTestFile(name, std::string("none ; make ") + (name[0] == 'r' ? "random" : "empty"), rng_));
-        hostile_.push_back(MakeTestFile("x.avi", "dir", rng_));
-        hostile_.push_back(MakeTestFile("missing.avi", "missing", rng_));
+        for (const auto& [name, what] : {std::pair{"random.avi", "stored random.avi"}, {"empty.avi", "none"},
+                                         {"x.avi", "dir"}, {"missing.avi", "missing"}})
+            hostile_.push_back(MakeTestFile(name, what, rng_));
     }
 
     int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }

@@ -1,7 +1,8 @@
 #include "ReferenceDecode.h"
 
+#include <zlib.h>
+
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <sstream>
 
@@ -12,21 +13,6 @@ namespace fwtest {
 namespace {
 
 const std::string kConvert = " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 -sws_flags bicubic";
-
-std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
-}
 
 std::vector<std::string> Fields(const std::string& line) {
     std::vector<std::string> fields;
@@ -74,7 +60,7 @@ std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height)
     std::uint32_t crc = 0;
     bool padded = true;  // with zeros, as a bitmap's rows must be
     for (int y = height - 1; y >= 0; --y) {
-        crc = Crc32(crc, bottomUpBgr + y * stride, row);
+        crc = static_cast<std::uint32_t>(::crc32(crc, bottomUpBgr + y * stride, static_cast<uInt>(row)));
         for (std::size_t x = row; x < stride; ++x) padded = padded && bottomUpBgr[y * stride + x] == 0;
     }
     return padded ? crc : ~crc;

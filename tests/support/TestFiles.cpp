@@ -66,30 +66,6 @@ Place Locate(const Bytes& b, std::string id, std::size_t nth = 0) {
     return {};
 }
 
-Bytes Foreign(const std::string& kind, std::mt19937& rng) {
-    Bytes b;
-    auto words = [&](std::initializer_list<std::uint32_t> list) {
-        for (const std::uint32_t w : list) {
-            b.resize(b.size() + 4);
-            PutLE(b, b.size() - 4, w);
-        }
-    };
-    std::size_t noise = kind == "random" ? 4096 : 0;
-    if (kind == "wav") {
-        words({0x46464952, 836, 0x45564157, 0x20746D66, 16, 0x00010001, 8000, 16000, 0x00100002, 0x61746164, 800});
-        noise = 800;
-    } else if (kind == "bmp") {
-        b = {'B', 'M'};
-        words({102, 0, 54, 40, 4, 4, 0x00180001, 0, 0, 0, 0, 0, 0});
-        noise = 48;
-    } else if (kind == "riffavi") {
-        words({0x46464952, 2052, 0x20495641});
-        noise = 2048;
-    }
-    for (std::size_t i = 0; i < noise; ++i) b.push_back(static_cast<std::uint8_t>(rng()));
-    return b;
-}
-
 // The body of every chunk `id`, or of every idx1 entry's field.
 template <typename Change>
 void EveryBody(Bytes& b, const std::string& id, Change change) {
@@ -116,7 +92,6 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "be") for (int i = 0; i < 4; ++i) PutLE(b, place().body + arg(2) + i, arg(3) >> (8 * (3 - i)), 1);
     else if (what == "size") PutLE(b, place().header + 4, arg(2));
     else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
-    else if (what == "make") b = Foreign(op.at(1), rng);
     else if (what == "twice") b.resize(2 * b.size()), std::copy_n(b.begin(), b.size() / 2, b.begin() + b.size() / 2);
     else if (what == "noise") for (std::size_t i = b.size() * arg(1) / 100, n = 0; i < b.size() && n < arg(2); ++i, ++n) b[i] = random();
     else if (what == "index") EveryBody(b, "idx1", [&](std::size_t from, std::size_t to) {
@@ -125,26 +100,7 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "garble") EveryBody(b, op.at(1), [&](std::size_t from, std::size_t to) {
         for (std::size_t i = from + (op.size() > 3 ? arg(3) : 0); i < to; ++i) b[i] = op.at(2) == "random" ? random() : 0;
     });
-    else if (what == "endchunk") {
-        const auto index = std::search(b.begin(), b.end(), "idx1", "idx1" + 4);
-        const auto last = std::find_end(b.begin(), index, op.at(1).begin(), op.at(1).end());
-        b.erase(last + 8 + GetLE32(b, static_cast<std::size_t>(last - b.begin()) + 4), b.end());
-    } else if (what == "odd") {
-        const Place main = Locate(b, "avih");
-        const std::uint8_t odd[] = {'J', 'U', 'N', 'K', 3, 0, 0, 0, 'a', 'b', 0, 0};
-        b.insert(b.begin() + static_cast<std::ptrdiff_t>(main.body + GetLE32(b, main.header + 4)), odd, odd + 12);
-        for (const std::size_t size : {std::size_t{4}, Locate(b, "hdrl").header + 4}) PutLE(b, size, GetLE32(b, size) + 12);
-    } else if (what == "odml") {
-        // The padding the muxer leaves in the header list becomes an OpenDML
-        // extended header ('odml' list, 'dmlh' chunk).
-        const std::size_t junk = Locate(b, "JUNK", 1).header;
-        const std::uint32_t size = GetLE32(b, junk + 4);
-        const std::pair<std::size_t, std::uint32_t> words[] = {
-            {0, 0x5453494C}, {8, 0x6C6D646F}, {12, 0x686C6D64}, {16, size - 12}, {20, arg(1)}};
-        for (const auto& [offset, word] : words) PutLE(b, junk + offset, word);
-    } else {
-        throw std::runtime_error("unknown operation " + what);
-    }
+    else throw std::runtime_error("unknown operation " + what);
 }
 
 // The file remuxed by the ffmpeg program with the options `op` gives.
@@ -175,7 +131,9 @@ std::string MakeTestFile(const std::string& name, const std::string& description
         return path;
     }
     const std::string head = description.substr(0, description.find(';'));
-    Bytes bytes = kind == "none" ? Bytes{} : Generated(head, std::filesystem::path(name).extension().string());
+    Bytes bytes = kind == "none"     ? Bytes{}
+                  : kind == "stored" ? ReadAll(std::string(FW_TEST_FILES) + "/" + parts[0].at(1))
+                                     : Generated(head, std::filesystem::path(name).extension().string());
     if (kind != "none" && bytes.empty()) throw std::runtime_error("could not make " + head);
     std::size_t next = 1;
     for (; next < parts.size() && parts[next].at(0) != "remux"; ++next) Apply(parts[next], bytes, rng);

@@ -2,18 +2,17 @@
 // clips and hostile files stay data:
 //   corpus                         the real file of the table row's name
 //   dir | missing                  a directory, or no file at all, of that name
+//   stored FILE                    a file kept in tests/files (its README says
+//                                  how each was made)
 //   ENCODER WxH FRAMES ...         a clip MakeClip generates (every frame shows
 //                                  its number)
-//   none                           an empty file, for `make` to fill
+//   none                           an empty file
 // followed by operations, each after a ";", that rework the file in order:
 //   truncate LENGTH | keep PERCENT | cut ID DELTA [NTH]   (from the start of chunk or box ID)
 //   le ID OFFSET VALUE [WIDTH] | be ID OFFSET VALUE       (little / big endian, in ID's body)
-//   size ID WORD | rename ID TO | odd (a 3-byte chunk after the AVI main header)
+//   size ID WORD | rename ID TO
 //   index FIELD set|add VALUE     (every idx1 entry: 0 id, 4 flags, 8 offset, 12 size)
 //   garble ID zero|random [SKIP]  (every chunk ID's body) | noise PERCENT LENGTH
-//   odml TOTALFRAMES (an OpenDML header in the AVI's padding)
-//   make wav|bmp|random|riffavi|empty   (a foreign file instead)
-//   endchunk ID (cut the file where the last chunk ID before the index ends)
 //   remux OPTION... (ffmpeg -c copy with the options) | twice (the file twice over)
 // ID is a RIFF chunk or list type (AVI, with spaces left out) or an MP4 box type.
 #pragma once

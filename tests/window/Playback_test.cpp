@@ -46,15 +46,15 @@ struct Stepping {
     const char* rates;                // in the title after the last pass
     QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates);
 } const kSteppings[] = {
-    {Spec(10), 1000, {1039, 1039, 1040, 1079, 1080}, {1, 1, 1, 2, 2, 3}, "25/25"},  // at once, then every 40 ms
-    {Spec(3), 1000, {1040, 1080, 1120, 1160}, {1, 2, 0, 1, 2}, "25/25"},            // the last wraps to the first
-    {Spec(10), 1000, {1100, 1139, 1140}, {1, 2, 2, 3}, "25/25"},                   // lateness is not caught up
-    {Spec(5, 64, 48, 16), 1000, {1061, 1062}, {1, 1, 2}, "16/16"},                  // 62.5 ms after an even reading
+    {"ffv1 64x48 10", 1000, {1039, 1039, 1040, 1079, 1080}, {1, 1, 1, 2, 2, 3}, "25/25"},  // at once, then every 40 ms
+    {"ffv1 64x48 3", 1000, {1040, 1080, 1120, 1160}, {1, 2, 0, 1, 2}, "25/25"},            // the last wraps to the first
+    {"ffv1 64x48 10", 1000, {1100, 1139, 1140}, {1, 2, 2, 3}, "25/25"},                   // lateness is not caught up
+    {"ffv1 64x48 5 rate=16/1", 1000, {1061, 1062}, {1, 1, 2}, "16/16"},                  // 62.5 ms after an even reading
     // 62.5 ms after an odd reading, past 32 bits
-    {Spec(5, 64, 48, 16), (1ll << 32) + 1001, {(1ll << 32) + 1063, (1ll << 32) + 1064}, {1, 1, 2}, "16/16"},
-    {Spec(5, 64, 48, 30000, 1001), 2000, {2032, 2033, 2065, 2066}, {1, 1, 2, 2, 3}, "30/29,97003", QLocale::German},
-    {Spec(5, 64, 48, 25, 2), 1000, {1080}, {1, 2}, "12/12.5"},  // halves to even
-    {Spec(1), 1000, {1040, 1090}, {0, 0, 0}, "20/25"}};  // one frame: the bar keeps its value
+    {"ffv1 64x48 5 rate=16/1", (1ll << 32) + 1001, {(1ll << 32) + 1063, (1ll << 32) + 1064}, {1, 1, 2}, "16/16"},
+    {"ffv1 64x48 5 rate=30000/1001", 2000, {2032, 2033, 2065, 2066}, {1, 1, 2, 2, 3}, "30/29,97003", QLocale::German},
+    {"ffv1 64x48 5 rate=25/2", 1000, {1080}, {1, 2}, "12/12.5"},  // halves to even
+    {"ffv1 64x48 1", 1000, {1040, 1090}, {0, 0, 0}, "20/25"}};  // one frame: the bar keeps its value
 
 TEST_F(PlaybackTest, AdvancesWhenTheTickCountReachesTheDueTimeAndShowsTheRate) {
     for (const Stepping& row : kSteppings) {
@@ -84,7 +84,7 @@ TEST_F(PlaybackTest, AdvancesWhenTheTickCountReachesTheDueTimeAndShowsTheRate) {
 // Play while playing is ignored; a clip loaded during playback plays at the
 // interval of the first and shows its own rate.
 TEST_F(PlaybackTest, SpaceAndTheButtonsPlayAndStopOnceAndClosingReleasesEveryClipForGood) {
-    const std::string slow = Clip("slow.avi", Spec(5, 64, 48, 10)), path = Clip("clip.avi", Spec(10));
+    const std::string slow = Clip("slow.avi", "ffv1 64x48 5 rate=10/1"), path = Clip("clip.avi", "ffv1 64x48 10");
     Load(path);
     window->cmdClear->setFocus();
     EXPECT_EQ(Play({[&] { window->cmdPlay->click(); Load(slow); tick = 1040; },

@@ -22,13 +22,6 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 
 namespace fwtest {
 
-// A generated clip of `frames` frames at rate / scale frames per second.
-// An FFV1 clip for MakeClip.
-inline std::string Spec(int frames, int width = 64, int height = 48, int rate = 25, int scale = 1) {
-    return "ffv1 " + std::to_string(width) + "x" + std::to_string(height) + " " + std::to_string(frames) +
-           " rate=" + std::to_string(rate) + "/" + std::to_string(scale);
-}
-
 // The one application object of the test program, on the offscreen platform:
 // no test may open a window a person has to close.
 inline void EnsureApplication() {
@@ -62,7 +55,7 @@ protected:
         QApplication::setActiveWindow(window.get());
     }
     // Writes a generated clip into the test's folder and returns its path.
-    std::string Clip(const std::string& name, const std::string& spec = Spec(10)) {
+    std::string Clip(const std::string& name, const std::string& spec = "ffv1 64x48 10") {
         EXPECT_TRUE(MakeClip(dir + "/" + name, spec)) << name;
         return dir + "/" + name;
     }
