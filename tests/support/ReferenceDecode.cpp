@@ -10,19 +10,6 @@
 
 namespace fwtest {
 
-namespace {
-
-const std::string kConvert = " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 -sws_flags bicubic";
-
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream in(line);
-    for (std::string f; std::getline(in, f, ',');) fields.push_back(f.substr(f.find_first_not_of(' ')));
-    return fields;
-}
-
-}  // namespace
-
 std::size_t Reference::PictureFor(std::int64_t position, Positions rule) const {
     std::int64_t index = position;
     if (rule != Positions::Ordinal && !slots.empty()) {
@@ -40,16 +27,19 @@ bool DecodeReference(const std::string& path, Reference& out) {
                                       "-of csv=p=0 " + file, ok));
     char comma = 0;
     if (!ok || !(size >> out.width >> comma >> out.height)) return false;
-    std::stringstream hashes(RunCommand("ffmpeg -v error -i " + file + kConvert +
-                                        " -c:v rawvideo -f framehash -hash CRC32 pipe:1", ok));
+    std::stringstream hashes(RunCommand("ffmpeg -v error -i " + file + " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 "
+                                        "-sws_flags bicubic -c:v rawvideo -f framehash -hash CRC32 pipe:1", ok));
     for (std::string line; ok && std::getline(hashes, line);)
-        if (line[0] != '#') out.pictures.push_back(std::stoul(Fields(line).back(), nullptr, 16));
+        if (line[0] != '#') out.pictures.push_back(std::stoul(line.substr(line.rfind(' ') + 1), nullptr, 16));
     std::stringstream packets(RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pts,dts,size "
                                          "-of csv=p=0 " + file, ok));
     for (std::string line; ok && std::getline(packets, line);) {
         // pts, dts, size: the dts where the container gives one (AVI gives only that)
-        const std::vector<std::string> f = Fields(line);
-        if (f.size() == 3 && std::stol(f[2]) > 0) out.slots.push_back(std::atoll(f[f[1] == "N/A" ? 0 : 1].c_str()));
+        std::replace(line.begin(), line.end(), ',', ' ');
+        std::string pts, dts;
+        long bytes = 0;
+        if (std::istringstream(line) >> pts >> dts >> bytes && bytes > 0)
+            out.slots.push_back(std::atoll((dts == "N/A" ? pts : dts).c_str()));
     }
     return ok && !out.pictures.empty();
 }

@@ -16,13 +16,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-std::vector<std::string> Words(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
-
 std::uint32_t Number(const std::string& text) { return static_cast<std::uint32_t>(std::stoull(text, nullptr, 0)); }
 
 // Generated clips are made once per description and container.
@@ -103,22 +96,12 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else throw std::runtime_error("unknown operation " + what);
 }
 
-// The file remuxed by the ffmpeg program with the options `op` gives.
-void Remux(const std::vector<std::string>& op, const std::string& path) {
-    std::string options;
-    for (std::size_t i = 1; i < op.size(); ++i) options += " " + op[i];
-    const std::string copy = path + ".orig" + std::filesystem::path(path).extension().string();
-    std::filesystem::rename(path, copy);
-    bool ok = false;
-    RunCommand("ffmpeg -v error" + options + " -i " + ShellQuoted(copy) + " -c copy " + ShellQuoted(path), ok);
-    if (!ok) throw std::runtime_error("remux failed");
-}
-
 }  // namespace
 
 std::string MakeTestFile(const std::string& name, const std::string& description, std::mt19937& rng) {
     std::vector<std::vector<std::string>> parts(1);
-    for (const std::string& w : Words(description)) {
+    std::istringstream words(description);
+    for (std::string w; words >> w;) {
         if (w == ";") parts.emplace_back();
         else parts.back().push_back(w);
     }
@@ -135,10 +118,8 @@ std::string MakeTestFile(const std::string& name, const std::string& description
                   : kind == "stored" ? ReadAll(std::string(FW_TEST_FILES) + "/" + parts[0].at(1))
                                      : Generated(head, std::filesystem::path(name).extension().string());
     if (kind != "none" && bytes.empty()) throw std::runtime_error("could not make " + head);
-    std::size_t next = 1;
-    for (; next < parts.size() && parts[next].at(0) != "remux"; ++next) Apply(parts[next], bytes, rng);
+    for (std::size_t next = 1; next < parts.size(); ++next) Apply(parts[next], bytes, rng);
     WriteAll(path, bytes);
-    for (; next < parts.size(); ++next) Remux(parts[next], path);
     return path;
 }
 
