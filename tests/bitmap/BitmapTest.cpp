@@ -14,15 +14,12 @@
 
 namespace {
 
+using fwtest::PutLE;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 const std::string kDir = fwtest::TempDir();
 
 int RowBytes(int width, int bitCount) { return (width * bitCount + 31) / 32 * 4; }
-
-void PutLE(Bytes& bytes, std::size_t at, std::uint32_t value, int count) {
-    for (int i = 0; i < count; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 // A BMP file: file header, information header, `between` bytes (colour table,
 // masks or a gap), pixels. The bytes after the headers are distinct and

@@ -11,14 +11,9 @@
 
 namespace {
 
-std::string File(const std::string& name, const std::string& description) {
-    std::mt19937 rng(1);
-    return fwtest::MakeTestFile(name, description, rng);
-}
-
 class Clip : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(clip_.LoadAVI(File("small.avi", "mpeg4 64x48 30 gop=10"))); }
+    void SetUp() override { ASSERT_TRUE(clip_.LoadAVI(fwtest::MakeTestFile("small.avi", "mpeg4 64x48 30 gop=10"))); }
     void TearDown() override { cAVI::SetCatchBudget(std::int64_t{1} << 40); }
     FrameReaderStats Stats() const { return AVIStreamGetFrameStats(clip_.FrameReader()); }
     int Shown() { return fwtest::FrameNumberOf(surface_.Image()); }
@@ -61,7 +56,7 @@ TEST_F(Clip, CacheServesFilledSlotsAndKeepsThemWhileOff) {
 TEST_F(Clip, BudgetSharedByAllClipsStopsCachingButNotDrawing) {
     {
         cAVI other;
-        ASSERT_TRUE(other.LoadAVI(File("other.avi", "mpeg4 64x48 12 gop=10")));
+        ASSERT_TRUE(other.LoadAVI(fwtest::MakeTestFile("other.avi", "mpeg4 64x48 12 gop=10")));
         cAVI::SetCatchBudget(3 * frameBytes_);
         for (std::int32_t frame = 0; frame < 4; ++frame) (frame % 2 ? other : clip_).DrawFrame(frame, surface_, true);
         EXPECT_EQ(Shown(), 3);
@@ -90,7 +85,7 @@ TEST_F(Clip, SteppingBackAfterPlayingStartsOneRunPerGop) {
 // start runs at chunks that are none and decode them twice.
 TEST(ClipWithoutIndex, JumpsDecodeFromTheTrueKeyOnce) {
     cAVI clip;
-    ASSERT_TRUE(clip.LoadAVI(File("noindex.avi", "mpeg4 64x48 30 gop=10 ; rename idx1 JUNK")));
+    ASSERT_TRUE(clip.LoadAVI(fwtest::MakeTestFile("noindex.avi", "mpeg4 64x48 30 gop=10 ; rename idx1 JUNK")));
     MemorySurface surface(64, 48);
     clip.DrawFrame(27, surface, false);
     EXPECT_EQ(fwtest::FrameNumberOf(surface.Image()), 27);
@@ -100,7 +95,7 @@ TEST(ClipWithoutIndex, JumpsDecodeFromTheTrueKeyOnce) {
 // A container without an index is listed once while opening; the progress
 // handler hears of it from 0 to 1 and may cancel, which fails with no message.
 TEST(ClipListing, ReportsProgressAndCanBeCancelled) {
-    const std::string path = File("listed.mkv", "mpeg4 64x48 30 gop=10");
+    const std::string path = fwtest::MakeTestFile("listed.mkv", "mpeg4 64x48 30 gop=10");
     std::vector<double> heard;
     for (const bool cancel : {false, true}) {
         const AVIProgressHandler before = AVISetProgressHandler([&](double done) {

@@ -35,8 +35,7 @@ std::vector<Case> Cases() {
 std::string PathOf(const Case& c) {
     static std::map<std::string, std::string> made;
     if (auto it = made.find(c.name); it != made.end()) return it->second;
-    std::mt19937 rng(1);
-    return made[c.name] = fwtest::MakeTestFile(c.name, c.file, rng);
+    return made[c.name] = fwtest::MakeTestFile(c.name, c.file);
 }
 
 const fwtest::Reference& ReferenceOf(const std::string& path) {
@@ -53,10 +52,8 @@ std::vector<std::int32_t> Frames(const cAVI& clip, Order order, std::size_t rand
     std::iota(frames.begin(), frames.end(), clip.GetFirstFrame());
     if (order == Order::Reverse) std::reverse(frames.begin(), frames.end());
     if (order == Order::Random) {
-        std::mt19937 rng(fwtest::TestSeed("random frames"));
-        std::uniform_int_distribution<std::int32_t> pick(clip.GetFirstFrame(), clip.GetLastFrame());
-        frames.resize(randomCount);
-        for (auto& f : frames) f = pick(rng);
+        std::shuffle(frames.begin(), frames.end(), std::mt19937(fwtest::TestSeed("random frames")));
+        frames.resize(std::min(frames.size(), randomCount));
     }
     return frames;
 }

@@ -30,10 +30,10 @@ protected:
             {"longest.avi", "le strh 32 0x7FFFFFFF"}, {"late.avi", "le strh 28 1000000"}, {"norate.avi", "le strh 24 0"},
             {"garbage.avi", "garble 00dc random"}};
         for (const auto& [name, damage] : files)
-            hostile_.push_back(MakeTestFile(name, std::string("ffv1 64x48 30 ; ") + damage, rng_));
+            hostile_.push_back(MakeTestFile(name, std::string("ffv1 64x48 30 ; ") + damage, rng_()));
         for (const auto& [name, what] : {std::pair{"random.avi", "stored random.avi"}, {"empty.avi", "none"},
                                          {"x.avi", "dir"}, {"missing.avi", "missing"}})
-            hostile_.push_back(MakeTestFile(name, what, rng_));
+            hostile_.push_back(MakeTestFile(name, what, rng_()));
     }
 
     int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -52,10 +53,10 @@ std::string EncodeCommand(const std::string& path, const std::string& spec) {
         else if (key == "empty") more += " -vf " + ShellQuoted("setpts=" + PtsExpression(value)) + " -fps_mode passthrough";
         else if (key[0] == '-') given += " " + key + " " + ShellQuoted(value);
     }
-    if (pixels.empty() && encoder == "mjpeg") pixels = "yuvj420p";
-    if (pixels.empty() && encoder == "rawvideo") pixels = "bgr24";
-    if (pixels.empty() && encoder == "ffv1") pixels = "bgr0";
-    if (pixels.empty() && (encoder == "libx264" || encoder == "libvpx-vp9")) pixels = "yuv420p";  // as most clips are
+    // The encoder's own pixel format otherwise; 4:2:0 for H.264 and VP9, as most clips are.
+    static const std::map<std::string, std::string> kPixels = {
+        {"mjpeg", "yuvj420p"}, {"rawvideo", "bgr24"}, {"ffv1", "bgr0"}, {"libx264", "yuv420p"}, {"libvpx-vp9", "yuv420p"}};
+    if (pixels.empty() && kPixels.count(encoder)) pixels = kPixels.at(encoder);
     if (encoder == "mpeg4" || encoder == "msmpeg4" || encoder == "mjpeg") more += " -qmin 2 -qmax 4";
     if (encoder == "libx264") more += " -preset veryfast -crf 12";
     if (!pixels.empty()) more += " -pix_fmt " + pixels;
@@ -68,10 +69,7 @@ std::string EncodeCommand(const std::string& path, const std::string& spec) {
 
 std::string ShellQuoted(const std::string& text) {
     std::string quoted = "'";
-    for (char ch : text) {
-        if (ch == '\'') quoted += "'\\''";
-        else quoted += ch;
-    }
+    for (char ch : text) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
     return quoted + "'";
 }
 

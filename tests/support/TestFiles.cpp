@@ -16,8 +16,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-std::uint32_t Number(const std::string& text) { return static_cast<std::uint32_t>(std::stoull(text, nullptr, 0)); }
-
 // Generated clips are made once per description and container.
 Bytes Generated(const std::string& head, const std::string& extension) {
     static std::map<std::string, Bytes> made;
@@ -26,11 +24,6 @@ Bytes Generated(const std::string& head, const std::string& extension) {
     const std::string path = TempDir() + "/clip" + extension;
     if (!MakeClip(path, head)) return {};
     return made[key] = ReadAll(path);
-}
-
-void PutLE(Bytes& b, std::size_t at, std::uint32_t value, int width = 4) {
-    for (int i = 0; i < width; ++i)
-        if (at + i < b.size()) b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 std::uint32_t GetLE32(const Bytes& b, std::size_t at) {
@@ -71,7 +64,7 @@ void EveryBody(Bytes& b, const std::string& id, Change change) {
 
 void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     const std::string& what = op.at(0);
-    const auto arg = [&](std::size_t i) { return Number(op.at(i)); };
+    const auto arg = [&](std::size_t i) { return static_cast<std::uint32_t>(std::stoull(op.at(i), nullptr, 0)); };
     const auto place = [&](std::size_t nth = 0) {
         const Place p = Locate(b, op.at(1), nth);
         if (p.header == kNone) throw std::runtime_error("no " + op.at(1));
@@ -98,7 +91,13 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
 
 }  // namespace
 
-std::string MakeTestFile(const std::string& name, const std::string& description, std::mt19937& rng) {
+void PutLE(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int width) {
+    for (int i = 0; i < width; ++i)
+        if (at + i < bytes.size()) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::string MakeTestFile(const std::string& name, const std::string& description, std::uint32_t seed) {
+    std::mt19937 rng(seed);
     std::vector<std::vector<std::string>> parts(1);
     std::istringstream words(description);
     for (std::string w; words >> w;) {

@@ -20,13 +20,18 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace fwtest {
 
 // Makes the file that `description` describes under the name `name` (its
 // extension chooses the container) and returns its path; "" for a corpus
-// file that is not on this machine. Random bytes come from `rng`.
-std::string MakeTestFile(const std::string& name, const std::string& description, std::mt19937& rng);
+// file that is not on this machine. Random bytes follow from `seed`.
+std::string MakeTestFile(const std::string& name, const std::string& description, std::uint32_t seed = 1);
+
+// Writes the `width` low bytes of `value` at `at`, little-endian, as far as
+// `bytes` reaches.
+void PutLE(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value, int width = 4);
 
 // The rows of a data table (lines that are neither empty nor comments, #),
 // each as its first `fields` words and then the rest of the line.

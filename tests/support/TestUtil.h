@@ -30,7 +30,6 @@ class CaptureMessages {
 public:
     CaptureMessages();
     ~CaptureMessages();
-    const std::vector<Message>& All() const { return messages_; }
     std::size_t Count() const { return messages_.size(); }
     const Message& Last() const { return messages_.back(); }
 

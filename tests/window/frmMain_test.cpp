@@ -16,7 +16,7 @@ TEST_F(WindowTest, LoadsAnyContainerThroughTheDialogOrByDroppingButNeverAFolder)
     QStringList patterns;
     for (const std::string& extension : AVIFileExtensions()) patterns << QString("*.%1").arg(extension.c_str());
     EXPECT_EQ(dialogs.at(0).Filter, "Avi|*.avi|Video files|" + patterns.join(';') + "|All files|*");
-    EXPECT_EQ(messages.All().at(0).text, "There was an error working with the file:\r\n" + dir + "/missing.avi");
+    EXPECT_EQ(messages.Last().text, "There was an error working with the file:\r\n" + dir + "/missing.avi");
     std::filesystem::create_directory(dir + "/x.avi");
     QMimeData data;
     for (const std::string& path : {Clip("a.avi"), dir + "/x.avi", Clip("B.MKV")})
