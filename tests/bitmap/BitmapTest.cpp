@@ -58,30 +58,18 @@ bool Load(cDIBx& dib, const std::string& path, const std::string& refusal = "Fil
     return loaded;
 }
 
-struct LoadCase {
-    std::string name, source;
-    int width, height, bitCount, between, size;
-    std::string patches;
-};
-
-void PrintTo(const LoadCase& c, std::ostream* out) { *out << c.name; }
-
-std::vector<LoadCase> Loads() {
-    std::vector<LoadCase> cases;
-    for (const auto& r : fwtest::TableRows(FW_BITMAP_LOADS, 7))
-        cases.push_back({r[0], r[1], std::stoi(r[2]), std::stoi(r[3]), std::stoi(r[4]), std::stoi(r[5]), std::stoi(r[6]), r[7]});
-    return cases;
-}
-
-class Bitmap : public testing::TestWithParam<LoadCase> {};
+// A row of loads.txt: NAME SOURCE WIDTH HEIGHT BITS BETWEEN SIZE PATCHES.
+class Bitmap : public testing::TestWithParam<std::vector<std::string>> {};
 
 // Into an object that holds a bitmap already: a load takes the blocks as they
 // stand in its source and writes them back as they were read; a refused one
 // leaves the pixels held.
 TEST_P(Bitmap, HoldsItsSourceAndWritesItBackOrIsRefused) {
-    const LoadCase& c = GetParam();
-    Bytes file = BmpFile(c.width, c.height, c.bitCount, c.between, 5);
-    std::istringstream patches(c.patches);
+    const std::string& source = GetParam()[1];
+    const auto field = [](int i) { return std::stoi(GetParam()[i]); };
+    const int size = field(6);
+    Bytes file = BmpFile(field(2), field(3), field(4), field(5), 5);
+    std::istringstream patches(GetParam()[7]);
     for (std::string patch; patches >> patch;) {
         unsigned offset = 0, bytes = 0;
         long long value = 0;
@@ -91,21 +79,22 @@ TEST_P(Bitmap, HoldsItsSourceAndWritesItBackOrIsRefused) {
     cDIBx dib;
     ASSERT_TRUE(dib.CreateFromPackedDIBPointer(&BmpFile(2, 2, 32)[14]));
     const std::uint8_t* held = dib.PointerToBits();
-    const bool loaded = c.source == "file" ? Load(dib, Write("in.bmp", file))
-                                           : dib.CreateFromPackedDIBPointer(c.source == "packed" ? &file[14] : nullptr);
-    ASSERT_EQ(loaded, c.size > 0);
+    const bool loaded = source == "file" ? Load(dib, Write("in.bmp", file))
+                                         : dib.CreateFromPackedDIBPointer(source == "packed" ? &file[14] : nullptr);
+    ASSERT_EQ(loaded, size > 0);
     EXPECT_EQ(dib.PointerToBits() == held, !loaded);
     if (!loaded) return;
-    const auto offset = static_cast<std::size_t>(dib.BitOffset()), end = offset + c.size;
+    const auto offset = static_cast<std::size_t>(dib.BitOffset()), end = offset + size;
     ASSERT_LE(end, file.size());
-    EXPECT_EQ(std::pair(dib.SizeImage(), dib.MemUsed()), std::pair(c.size, c.size));
-    EXPECT_EQ(Block(dib.PointerToBits(), c.size), Slice(file, offset, end));
+    EXPECT_EQ(std::pair(dib.SizeImage(), dib.MemUsed()), std::pair(size, size));
+    EXPECT_EQ(Block(dib.PointerToBits(), size), Slice(file, offset, end));
     EXPECT_EQ(Block(dib.PointerToBitmapInfo(), dib.SizeBitmapInfo()), Slice(file, 14, offset));
     ASSERT_TRUE(dib.WriteToFile(kDir + "/out.bmp"));
     EXPECT_EQ(fwtest::ReadAll(kDir + "/out.bmp"), Slice(file, 0, end));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Bitmap, testing::ValuesIn(Loads()), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, Bitmap, testing::ValuesIn(fwtest::TableRows(FW_BITMAP_LOADS, 7)),
+                         [](const auto& info) { return info.param[0]; });
 
 // Every prefix of a valid file ends inside the headers, the colour table or
 // the pixels. A file that a writer holds locked is reported so.
