@@ -66,8 +66,9 @@ protected:
     }
     void TearDown() override { AVISetReaderSettings(0, kReaderKeepBytes); }
 
-    // Fetches the frames in `order` through a fresh clip and checks each one.
-    void Check(Order order, std::size_t randomCount = 200) {
+    // Fetches the frames in `order` through a fresh clip and checks each one,
+    // and that the reader keeps no more pictures than `keepBytes`.
+    void Check(Order order, std::size_t randomCount = 200, std::size_t keepBytes = kReaderKeepBytes) {
         const fwtest::Reference& reference = ReferenceOf(path_);
         const Case& c = GetParam();
         const Positions rule =
@@ -90,6 +91,7 @@ protected:
             if (++mismatches <= 3) ADD_FAILURE() << "frame " << frame << " is not picture " << picture;
         }
         EXPECT_EQ(mismatches, 0);
+        EXPECT_LE(AVIStreamGetFrameStats(clip.FrameReader()).keptBytes, keepBytes);
         cDIBx dib;
         EXPECT_FALSE(clip.ReadFrame(clip.GetLastFrame() + 1, dib));
         EXPECT_FALSE(clip.ReadFrame(clip.GetFirstFrame() - 1, dib));
@@ -112,7 +114,7 @@ TEST_P(FrameAccuracy, SeededRandomWithoutKeptPictures) {
 // A tiny budget evicts kept pictures all the time while stepping back.
 TEST_P(FrameAccuracy, ReverseWithEvictions) {
     AVISetReaderSettings(2, 4u << 20);
-    Check(Order::Reverse);
+    Check(Order::Reverse, 0, 4u << 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, FrameAccuracy, ::testing::ValuesIn(Cases()), [](const auto& info) {
