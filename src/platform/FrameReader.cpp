@@ -171,7 +171,7 @@ bool FrameReader::OpenDecoder(const AVCodecParameters* par, AVRational timeBase,
     height_ = height;
     rowBytes_ = (width * 3 + 3) & ~3;
     const std::size_t imageBytes = static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height);
-    packedBytes_ = sizeof(BITMAPINFOHEADER) + imageBytes;
+    packedBytes_ = sizeof(BITMAPINFOHEADER) + imageBytes + PictureConverter::kSlackBytes;
     converter_.emplace(width, height);
     header_.biSize = sizeof(BITMAPINFOHEADER);
     header_.biWidth = width;

@@ -126,7 +126,7 @@ private:
     std::unordered_map<PacketIndex, int> leading_;  // key packet -> pictures shown before it
     std::vector<char> kinds_;  // per packet: its picture's FrameKind once decoded
     BITMAPINFOHEADER header_;  // of every packed bitmap
-    std::size_t packedBytes_ = 0;  // header, then bottom-up BGR rows
+    std::size_t packedBytes_ = 0;  // header, bottom-up BGR rows, the converter's slack
     std::vector<std::shared_ptr<std::uint8_t[]>> pool_;
     std::shared_ptr<std::uint8_t[]> current_;  // the last packed bitmap handed out
     int width_ = 0;

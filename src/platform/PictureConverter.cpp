@@ -1,5 +1,6 @@
 #include "platform/PictureConverter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
@@ -49,8 +50,16 @@ PictureConverter::PictureConverter(int width, int height)
     : width_(width), height_(height), rowBytes_((width * 3 + 3) & ~3) {}
 
 bool PictureConverter::Convert(const AVFrame* picture, std::uint8_t* pixels) {
-    if (!Prepare(picture)) return false;
-    return straight_ ? ConvertStraight(picture, pixels) : ConvertThroughFrame(picture, pixels);
+    return Prepare(picture) && ConvertWith(mode_, picture, pixels);
+}
+
+bool PictureConverter::ConvertWith(Mode mode, const AVFrame* picture, std::uint8_t* pixels) {
+    switch (mode) {
+        case Mode::Straight: return ConvertStraight(picture, pixels);
+        case Mode::Flipped: return ConvertFlipped(picture, pixels);
+        case Mode::ThroughFrame: break;
+    }
+    return ConvertThroughFrame(picture, pixels);
 }
 
 // Tagged colour matrices and full-range YUV are honoured, as a player does;
@@ -72,47 +81,52 @@ bool PictureConverter::Prepare(const AVFrame* picture) {
         space_ = space;
         fullRange_ = full;
     }
-    if (fresh) straight_ = StraightIsExact(picture);
+    if (fresh) mode_ = ModeFor(picture);
     return true;
 }
 
 // The verdict depends only on the conversion, not on the pictures, so each
 // conversion is probed once in the process's life.
-bool PictureConverter::StraightIsExact(const AVFrame* like) {
+PictureConverter::Mode PictureConverter::ModeFor(const AVFrame* like) {
     using Conversion = std::array<int, 7>;
     static std::mutex mutex;
-    static std::map<Conversion, bool> verdicts;
+    static std::map<Conversion, Mode> verdicts;
     const Conversion conversion = {like->format, like->width, like->height, width_, height_, space_, fullRange_};
     {
         std::lock_guard lock(mutex);
         if (auto it = verdicts.find(conversion); it != verdicts.end()) return it->second;
     }
-    const bool exact = ProbeStraight(like);
+    const Mode mode = ProbeMode(like);
     std::lock_guard lock(mutex);
-    return verdicts[conversion] = exact;
+    return verdicts[conversion] = mode;
 }
 
-// Straight conversion writes the bottom-up rows with a negative stride. Where
-// the converter's vector stores run past a row's last pixel they land on the
-// row written just before it, and where the stride leaves no room for a whole
-// last block the converter may stop short of it. Which sizes suffer depends
-// on the path the converter picks for the format, size and processor at hand,
-// so rather than predict it, a random picture of the stream's format is
-// converted both ways whenever the converter changes, and straight conversion
-// is kept only when it gives the same pixels and writes no other byte.
-bool PictureConverter::ProbeStraight(const AVFrame* like) {
+// The converter's vector stores may run past a row's last pixel, and where
+// the stride leaves no room for a whole last block it may stop short of it.
+// Written with a negative stride, the overrun lands on the row written just
+// before; written in memory order from the picture read bottom row first, it
+// lands on the row written next, or in the slack; but reading the picture
+// upside down may pair chroma rows differently. Which conversions suffer
+// depends on the path the converter picks for the format, size and processor
+// at hand, so rather than predict it, a random picture of the stream's format
+// is converted each way whenever the converter changes, and a direct way is
+// kept only when it gives the pixels of the conversion through a frame and
+// writes nothing past its slack.
+PictureConverter::Mode PictureConverter::ProbeMode(const AVFrame* like) {
     const libav::FramePtr probe = RandomPicture(like);
-    if (!probe) return false;
     const std::size_t imageBytes = static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height_);
+    std::vector<std::uint8_t> expected(imageBytes, 0);
+    if (!probe || !ConvertThroughFrame(probe.get(), expected.data())) return Mode::ThroughFrame;
     constexpr std::uint8_t kUntouched = 0xA5;
-    constexpr std::size_t kGuard = 4096;
-    std::vector<std::uint8_t> expected(imageBytes, kUntouched);
-    std::vector<std::uint8_t> straight(imageBytes + kGuard, kUntouched);
-    if (!ConvertThroughFrame(probe.get(), expected.data()) || !ConvertStraight(probe.get(), straight.data()))
-        return false;
-    for (std::size_t i = imageBytes; i < straight.size(); ++i)
-        if (straight[i] != kUntouched) return false;
-    return std::memcmp(expected.data(), straight.data(), imageBytes) == 0;
+    for (const Mode mode : {Mode::Straight, Mode::Flipped}) {
+        std::vector<std::uint8_t> trial(imageBytes + 4096, kUntouched);
+        std::fill_n(trial.begin(), imageBytes, 0);
+        if (ConvertWith(mode, probe.get(), trial.data()) &&
+            std::all_of(trial.begin() + imageBytes + kSlackBytes, trial.end(), [](auto b) { return b == kUntouched; }) &&
+            std::memcmp(expected.data(), trial.data(), imageBytes) == 0)
+            return mode;
+    }
+    return Mode::ThroughFrame;
 }
 
 bool PictureConverter::ConvertStraight(const AVFrame* picture, std::uint8_t* pixels) {
@@ -120,6 +134,29 @@ bool PictureConverter::ConvertStraight(const AVFrame* picture, std::uint8_t* pix
     std::uint8_t* dst[4] = {lastRow, nullptr, nullptr, nullptr};
     const int dstStride[4] = {-rowBytes_, 0, 0, 0};
     return sws_scale(sws_.get(), picture->data, picture->linesize, 0, picture->height, dst, dstStride) > 0;
+}
+
+// The picture's planes are read from their last row up, so the bitmap's rows
+// are written in memory order; each row's overrun lands on its own padding,
+// zeroed again, and on the next row, written after it.
+bool PictureConverter::ConvertFlipped(const AVFrame* picture, std::uint8_t* pixels) {
+    const auto format = static_cast<AVPixelFormat>(picture->format);
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(format);
+    if (!d) return false;
+    const std::uint8_t* src[4] = {picture->data[0], picture->data[1], picture->data[2], picture->data[3]};
+    int srcStride[4] = {picture->linesize[0], picture->linesize[1], picture->linesize[2], picture->linesize[3]};
+    for (int p = 0; p < av_pix_fmt_count_planes(format) && p < 4; ++p) {
+        const int rows = p == 1 || p == 2 ? AV_CEIL_RSHIFT(picture->height, d->log2_chroma_h) : picture->height;
+        src[p] += static_cast<std::ptrdiff_t>(rows - 1) * srcStride[p];
+        srcStride[p] = -srcStride[p];
+    }
+    std::uint8_t* dst[4] = {pixels, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {rowBytes_, 0, 0, 0};
+    if (sws_scale(sws_.get(), src, srcStride, 0, picture->height, dst, dstStride) <= 0) return false;
+    const int padding = rowBytes_ - width_ * 3;
+    for (int y = 0; padding > 0 && y < height_; ++y)
+        std::memset(pixels + static_cast<std::size_t>(y) * rowBytes_ + width_ * 3, 0, padding);
+    return true;
 }
 
 // The converter writes a picture exactly into a frame laid out as libav lays

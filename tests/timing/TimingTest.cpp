@@ -29,6 +29,8 @@ const Interval kIntervals[] = {
     {"ZeroFrequency", 0, 0, 3'579'545, 0, 9, 0.0},
 };
 
+void PrintTo(const Interval& row, std::ostream* out) { *out << row.name; }
+
 class Timing : public testing::TestWithParam<Interval> {};
 
 // A second stop, the clocks moved as far again, measures from the same start.
