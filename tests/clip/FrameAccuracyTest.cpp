@@ -76,7 +76,8 @@ protected:
         cAVI clip;
         ASSERT_TRUE(clip.LoadAVI(path_));
         EXPECT_EQ(std::to_string(clip.GetRate()) + "/" + std::to_string(clip.GetScale()), c.rate);
-        EXPECT_EQ(std::pair(clip.GetFirstFrame(), clip.GetFrameCount()), std::pair(c.first, c.frames));
+        EXPECT_EQ(std::tuple(clip.GetFirstFrame(), clip.GetLastFrame(), clip.GetFrameCount()),
+                  std::tuple(c.first, c.first + c.frames - 1, c.frames));
         EXPECT_EQ(std::pair(clip.GetWidth(), clip.GetHeight()), std::pair(reference.width, reference.height));
         // Chunks are numbered from a stream's start where the demuxer takes it;
         // the clips that start later have no empty chunks before their first.
@@ -93,8 +94,8 @@ protected:
         EXPECT_EQ(mismatches, 0);
         EXPECT_LE(AVIStreamGetFrameStats(clip.FrameReader()).keptBytes, keepBytes);
         cDIBx dib;
-        EXPECT_FALSE(clip.ReadFrame(clip.GetLastFrame() + 1, dib));
-        EXPECT_FALSE(clip.ReadFrame(clip.GetFirstFrame() - 1, dib));
+        EXPECT_FALSE(clip.ReadFrame(c.first + c.frames, dib));
+        EXPECT_FALSE(clip.ReadFrame(c.first - 1, dib));
     }
 
     std::string path_;

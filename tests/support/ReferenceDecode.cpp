@@ -34,13 +34,14 @@ bool DecodeReference(const std::string& path, Reference& out) {
     std::stringstream packets(RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pts,dts,size "
                                          "-of csv=p=0 " + file, ok));
     for (std::string line; ok && std::getline(packets, line);) {
-        // pts, dts, size: the dts where the container gives one (AVI gives only that)
+        // pts, dts, size: the pts where the container gives one (AVI gives only the dts)
         std::replace(line.begin(), line.end(), ',', ' ');
         std::string pts, dts;
         long bytes = 0;
         if (std::istringstream(line) >> pts >> dts >> bytes && bytes > 0)
-            out.slots.push_back(std::atoll((dts == "N/A" ? pts : dts).c_str()));
+            out.slots.push_back(std::atoll((pts == "N/A" ? dts : pts).c_str()));
     }
+    std::sort(out.slots.begin(), out.slots.end());  // pictures come out in presentation order
     return ok && !out.pictures.empty();
 }
 

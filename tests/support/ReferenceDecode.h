@@ -21,7 +21,7 @@ struct Reference {
     int width = 0;
     int height = 0;
     std::vector<std::uint32_t> pictures;  // CRC-32 of each picture's top-down rows, in output order
-    std::vector<std::int64_t> slots;      // per packet with a picture: its dts or pts
+    std::vector<std::int64_t> slots;      // per packet with a picture: its pts, or its dts; ascending
 
     // The index of the picture that `position` shows.
     std::size_t PictureFor(std::int64_t position, Positions rule) const;
