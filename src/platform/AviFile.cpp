@@ -134,6 +134,14 @@ AVISTREAMINFOA OtherStreamInfo(const AVStream* st, const FrameTable& table) {
     return info;
 }
 
+// Demuxers that make pictures of what is not video (still images, text):
+// such files are not clips.
+bool NotVideo(const AVInputFormat* format) {
+    const std::string_view name = format->name;
+    return name == "image2" || name.ends_with("_pipe") || name == "tty" || name == "bin" || name == "xbin" ||
+           name == "adf" || name == "idf";
+}
+
 }  // namespace
 
 void AVIFileInit() { SetUpOnce(); }
@@ -142,14 +150,6 @@ void AVIFileExit() {}
 void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes) {
     g_settings.threads = decoderThreads;
     g_settings.keepBytes = keepBytes;
-}
-
-// Demuxers that make pictures of what is not video (still images, text):
-// such files are not clips.
-bool NotVideo(const AVInputFormat* format) {
-    const std::string_view name = format->name;
-    return name == "image2" || name.ends_with("_pipe") || name == "tty" || name == "bin" || name == "xbin" ||
-           name == "adf" || name == "idf";
 }
 
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t /*uMode*/, const void* /*lpHandler*/) {

@@ -169,10 +169,9 @@ bool FrameReader::OpenDecoder(const AVCodecParameters* par, AVRational timeBase,
 
     width_ = width;
     height_ = height;
-    rowBytes_ = (width * 3 + 3) & ~3;
-    const std::size_t imageBytes = static_cast<std::size_t>(rowBytes_) * static_cast<std::size_t>(height);
-    packedBytes_ = sizeof(BITMAPINFOHEADER) + imageBytes + PictureConverter::kSlackBytes;
     converter_.emplace(width, height);
+    const std::size_t imageBytes = static_cast<std::size_t>(converter_->RowBytes()) * static_cast<std::size_t>(height);
+    packedBytes_ = sizeof(BITMAPINFOHEADER) + imageBytes + PictureConverter::kSlackBytes;
     header_.biSize = sizeof(BITMAPINFOHEADER);
     header_.biWidth = width;
     header_.biHeight = height;
@@ -248,10 +247,10 @@ std::shared_ptr<std::uint8_t[]> FrameReader::FreeBuffer() {
     std::shared_ptr<std::uint8_t[]> buffer = MakePictureBuffer(packedBytes_);
     if (!buffer) return nullptr;
     std::memcpy(buffer.get(), &header_, sizeof header_);
-    // Conversion writes only the pixels of each row; the padding reads as zeros.
-    const int padding = rowBytes_ - width_ * 3;
+    // The padding reads as zeros; conversion leaves it so.
+    const int rowBytes = converter_->RowBytes(), padding = rowBytes - width_ * 3;
     for (int y = 0; padding > 0 && y < height_; ++y)
-        std::memset(buffer.get() + sizeof header_ + static_cast<std::size_t>(y) * rowBytes_ + width_ * 3, 0, padding);
+        std::memset(buffer.get() + sizeof header_ + static_cast<std::size_t>(y) * rowBytes + width_ * 3, 0, padding);
     // Buffers that bitmaps keep for good (cached frames) leave the pool only
     // when it is full; the ones on screen come back to it.
     if (pool_.size() >= kPoolBuffers) pool_.erase(pool_.begin());

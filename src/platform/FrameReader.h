@@ -131,7 +131,6 @@ private:
     std::shared_ptr<std::uint8_t[]> current_;  // the last packed bitmap handed out
     int width_ = 0;
     int height_ = 0;
-    int rowBytes_ = 0;
     bool reorders_ = true;  // the codec may show pictures in another order than it decodes them
 
     Run run_;

@@ -14,6 +14,12 @@ AVIProgressHandler g_progress;
 
 constexpr std::int64_t kNoSlot = std::numeric_limits<std::int64_t>::max();
 
+// The demuxer reads only stream `keep` from here on; every stream when `keep` is -1.
+void ReadOnlyStream(AVFormatContext* fmt, int keep) {
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        fmt->streams[i]->discard = keep < 0 || static_cast<int>(i) == keep ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+}
+
 // ---- Slots -------------------------------------------------------------------
 
 // Gives every packet its slot under `rule`, from `times` (the presentation
@@ -89,8 +95,7 @@ std::vector<TablePacket> ChunksFromIndex(AVStream* st, std::int64_t firstTimesta
 // first; a packet's position is that of its payload, 8 bytes into the chunk.
 std::vector<TablePacket> ChunksFromScan(AVFormatContext* fmt, int streamIndex, std::int64_t firstTimestamp) {
     std::vector<TablePacket> chunks;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        fmt->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    ReadOnlyStream(fmt, streamIndex);
     libav::PacketPtr pkt(av_packet_alloc());
     if (!pkt || av_seek_frame(fmt, streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0) {
         avio_seek(fmt->pb, 0, SEEK_SET);
@@ -104,7 +109,7 @@ std::vector<TablePacket> ChunksFromScan(AVFormatContext* fmt, int streamIndex, s
         }
         av_packet_unref(pkt.get());
     }
-    for (unsigned i = 0; i < fmt->nb_streams; ++i) fmt->streams[i]->discard = AVDISCARD_DEFAULT;
+    ReadOnlyStream(fmt, -1);
     return chunks;
 }
 
@@ -125,9 +130,7 @@ public:
             byPos_.emplace(packets_[i].pos, i);
             known_ = known_ && packets_[i].pos >= 0;
         }
-        AVFormatContext* fmt = source_->format.get();
-        for (unsigned i = 0; i < fmt->nb_streams; ++i)
-            fmt->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        ReadOnlyStream(source_->format.get(), stream_);
     }
 
     bool Read(PacketIndex index, AVPacket* packet) override {
@@ -265,8 +268,7 @@ private:
 // reading them without decoding.
 std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStream* st, HRESULT& error) {
     AVFormatContext* fmt = source->format.get();
-    for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        fmt->streams[i]->discard = i == static_cast<unsigned>(st->index) ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    ReadOnlyStream(fmt, st->index);
     libav::PacketPtr pkt(av_packet_alloc());
     std::vector<TablePacket> packets;
     std::vector<std::int64_t> times;
