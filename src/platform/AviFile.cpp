@@ -10,10 +10,10 @@
 #include <limits>
 #include <utility>
 
-#include "platform/AviHeaders.h"
-#include "platform/DemuxSource.h"
-#include "platform/FrameReader.h"
-#include "platform/FrameTable.h"
+#include "media/AviHeaders.h"
+#include "media/DemuxSource.h"
+#include "media/FrameReader.h"
+#include "media/FrameTable.h"
 #include "platform/Memory.h"
 
 struct AviFileObject {
@@ -38,6 +38,7 @@ struct AviFrameReader {
 namespace {
 
 ReaderSettings g_settings;
+AVIProgressHandler g_progress;
 
 void SetUpOnce() {
     static const bool once = [] {
@@ -191,9 +192,9 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG 
         stream->source = pfile->source;
         stream->streamIndex = static_cast<int>(i);
         const AviStreamHeader* header = HeaderFor(*pfile, stream->streamIndex, lParam);
-        HRESULT error = AVIERR_NODATA;
-        stream->table = MakeFrameTable(pfile->source, stream->streamIndex, FirstTimestamp(header), error);
-        if (!stream->table) return error;
+        bool cancelled = false;
+        stream->table = MakeFrameTable(pfile->source, stream->streamIndex, FirstTimestamp(header), g_progress, cancelled);
+        if (!stream->table) return cancelled ? AVIERR_USERABORT : AVIERR_NODATA;
         stream->info = pfile->avi ? AviStreamInfo(*pfile, st, header, *stream->table, lParam == 0)
                                           : OtherStreamInfo(st, *stream->table);
         stream->info.rcFrame = RECT{0, 0, st->codecpar->width, std::abs(st->codecpar->height)};
@@ -294,4 +295,8 @@ const std::vector<std::string>& AVIFileExtensions() {
 
 std::string AVIFileContainerName(PAVIFILE pfile) {
     return pfile && pfile->source->format->iformat ? pfile->source->format->iformat->name : "";
+}
+
+AVIProgressHandler AVISetProgressHandler(AVIProgressHandler handler) {
+    return std::exchange(g_progress, std::move(handler));
 }

@@ -5,28 +5,13 @@
 
 #include <cstdint>
 
+#include "media/PackedBitmap.h"
+
 using DWORD = std::uint32_t;
 using WORD = std::uint16_t;
 using LONG = std::int32_t;
 using ULONG = std::uint32_t;
 using HRESULT = std::int32_t;
-
-// All fields are treated as signed by the bitmap class; the layout is the
-// published 40-byte BITMAPINFOHEADER.
-struct BITMAPINFOHEADER {
-    std::int32_t biSize = 0;
-    std::int32_t biWidth = 0;
-    std::int32_t biHeight = 0;
-    std::int16_t biPlanes = 0;
-    std::int16_t biBitCount = 0;
-    std::int32_t biCompression = 0;
-    std::int32_t biSizeImage = 0;
-    std::int32_t biXPelsPerMeter = 0;
-    std::int32_t biYPelsPerMeter = 0;
-    std::int32_t biClrUsed = 0;
-    std::int32_t biClrImportant = 0;
-};
-static_assert(sizeof(BITMAPINFOHEADER) == 40);
 
 // In memory the record has natural alignment; in a file it is 14 bytes with no
 // gaps, so it is always serialised field by field.
@@ -84,5 +69,4 @@ struct AVISTREAMINFOA {
 };
 static_assert(sizeof(AVISTREAMINFOA) == 140);
 
-inline constexpr std::int32_t BI_RGB = 0;
 inline constexpr std::int16_t kBitmapFileType = 0x4D42;  // "BM"

@@ -11,12 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "MemoryBudgets.h"
-#include "WinTypes.h"
+#include "media/MediaTypes.h"
+#include "media/MemoryBudgets.h"
+#include "platform/WinTypes.h"
 
 struct AviFileObject;
 struct AviStreamObject;
@@ -67,28 +67,15 @@ HRESULT AVIStreamGetFrameClose(PGETFRAME pg);
 ULONG AVIStreamRelease(PAVISTREAM pavi);
 ULONG AVIFileRelease(PAVIFILE pfile);
 
-// Beyond the classic service: facts about a reader for tools, tests and benchmarks.
-struct FrameReaderStats {
-    std::uint64_t requests = 0;     // AVIStreamGetFrame calls
-    std::uint64_t packetsSent = 0;  // chunks handed to the decoder
-    std::uint64_t picturesOut = 0;  // pictures the decoder delivered
-    std::uint64_t seeks = 0;        // decoder restarts at a key chunk
-    std::uint64_t conversions = 0;  // pictures converted to the packed bitmap
-    std::uint64_t keptBytes = 0;    // decoded pictures the reader keeps now
-};
+// Beyond the classic service: facts about a reader for tools, tests and benchmarks
+// (MediaTypes.h).
 FrameReaderStats AVIStreamGetFrameStats(PGETFRAME pg);
 // Tuning of readers opened from now on: decoder threads (0: one per core) and
 // the bytes of decoded pictures a reader keeps for stepping back.
 void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes);
 // The decoder's short name ("mpeg4", "h264"), empty for a null reader.
 std::string AVIStreamDecoderName(PGETFRAME pg);
-
-// What a frame position shows, for a readout beside the picture: Key when the
-// position's own chunk or packet is a key frame, Repeat when it shows the
-// picture of an earlier position (an empty chunk or frame slot), otherwise the
-// picture type the decoder reported once the position has been decoded, and
-// Unknown before that. Costs no decoding.
-enum class FrameKind : char { Unknown = 0, Key = 'K', Repeat = 'R', I = 'I', P = 'P', B = 'B' };
+// What position lPos shows (MediaTypes.h), without decoding.
 FrameKind AVIStreamGetFrameKind(PGETFRAME pg, LONG lPos);
 
 // Long operations (listing the packets of a file that carries no index, in
@@ -96,7 +83,7 @@ FrameKind AVIStreamGetFrameKind(PGETFRAME pg, LONG lPos);
 // from 0 at the start to 1 at the end, on the calling thread. Returning false
 // cancels the operation, which then fails with AVIERR_USERABORT. Returns the
 // handler installed before; an empty handler never cancels.
-using AVIProgressHandler = std::function<bool(double done)>;
+using AVIProgressHandler = ProgressHandler;
 AVIProgressHandler AVISetProgressHandler(AVIProgressHandler handler);
 
 // Name extensions (lower case, without the dot) of the video files offered

@@ -1,5 +1,4 @@
-// The decoding engine behind a frame reader handle (internal to the platform
-// library).
+// The decoding engine behind a frame reader handle of the AVI file service.
 //
 // Positions are a frame table's (FrameTable.h): decoding its packets in order
 // from the first, the j-th picture the decoder delivers belongs to the j-th
@@ -11,44 +10,18 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "platform/FrameTable.h"
-#include "platform/Libav.h"
-#include "platform/PictureConverter.h"
-#include "platform/mAVIDecs.h"
-
-// Decoded pictures kept from earlier runs, so a step back or a return to a
-// recent frame only converts. Bounded by bytes; least recently used go first.
-class PictureStore {
-public:
-    explicit PictureStore(std::size_t budget) : budget_(budget) {}
-    PictureStore(const PictureStore&) = delete;
-    PictureStore& operator=(const PictureStore&) = delete;
-    ~PictureStore() { Clear(); }
-    AVFrame* Find(PacketIndex packet);
-    // Keeps `frame`, then forgets the least recently used pictures until at
-    // most `limit` (and the store's budget) bytes remain.
-    void Keep(PacketIndex packet, libav::FramePtr frame, std::size_t limit);
-    void Clear();
-    std::size_t Bytes() const { return bytes_; }
-
-private:
-    struct Entry {
-        libav::FramePtr frame;
-        std::size_t bytes = 0;
-        std::list<PacketIndex>::iterator use;
-    };
-    std::size_t budget_;
-    std::size_t bytes_ = 0;
-    std::unordered_map<PacketIndex, Entry> entries_;
-    std::list<PacketIndex> uses_;  // most recent first
-};
+#include "media/FrameTable.h"
+#include "media/Libav.h"
+#include "media/MediaTypes.h"
+#include "media/MemoryBudgets.h"
+#include "media/PackedBitmap.h"
+#include "media/PictureConverter.h"
+#include "media/PictureStore.h"
 
 struct ReaderSettings {
     int threads = 0;                     // 0: one per core, at most 8

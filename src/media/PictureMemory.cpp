@@ -1,4 +1,4 @@
-#include "platform/PictureMemory.h"
+#include "media/PictureMemory.h"
 
 #include <sys/mman.h>
 
@@ -8,7 +8,7 @@
 #include <deque>
 #include <unordered_map>
 
-#include "platform/MemoryBudgets.h"
+#include "media/MemoryBudgets.h"
 
 namespace {
 

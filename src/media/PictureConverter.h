@@ -1,13 +1,12 @@
 // Turns decoded pictures into the pixels of a packed bitmap: 24-bit BGR rows,
 // bottom-up, each padded to 4 bytes, byte for byte the picture the converter
 // gives top-down (what the ffmpeg program writes for -pix_fmt bgr24).
-// Internal to the platform library.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/Libav.h"
+#include "media/Libav.h"
 
 class PictureConverter {
 public:

@@ -1,11 +1,10 @@
 // The demuxer of one open file, shared by its file, stream and reader handles
-// and by the frame table that reads packets through it. Internal to the
-// platform library.
+// and by the frame table that reads packets through it.
 #pragma once
 
 #include <cstdint>
 
-#include "platform/Libav.h"
+#include "media/Libav.h"
 
 #include <string_view>
 

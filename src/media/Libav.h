@@ -1,5 +1,5 @@
 // Owning handles for libav objects and the one place where AVERROR codes are
-// turned into our own results. Internal to the platform library.
+// turned into our own results.
 #pragma once
 
 extern "C" {

@@ -13,7 +13,6 @@
 //    picture's, so that a slot without a picture repeats the one before;
 //  - every other stream: the picture's rank in presentation order, so that
 //    position N is the N-th picture a plain sequential decode delivers.
-// Internal to the platform library.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/mAVIDecs.h"
+#include "media/MediaTypes.h"
 
 struct AVPacket;
 struct DemuxSource;
@@ -61,7 +60,8 @@ protected:
 // come from the file's index (or one pass over an index-less file), MP4/MOV
 // samples from the sample table the demuxer read at open, and every other
 // container's packets from one pass over the file that decodes nothing and
-// reports progress (AVISetProgressHandler). `error` is AVIERR_USERABORT when
-// that pass was cancelled, AVIERR_NODATA when the stream has no packets.
+// reports progress to `progress`. Null when the stream has no pictures or
+// when `progress` cancelled the pass; `cancelled` tells which.
 std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, int streamIndex,
-                                           std::int64_t aviFirstTimestamp, HRESULT& error);
+                                           std::int64_t aviFirstTimestamp, const ProgressHandler& progress,
+                                           bool& cancelled);

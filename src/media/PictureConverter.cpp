@@ -1,4 +1,4 @@
-#include "platform/PictureConverter.h"
+#include "media/PictureConverter.h"
 
 #include <algorithm>
 #include <array>

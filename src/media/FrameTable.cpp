@@ -1,4 +1,4 @@
-#include "platform/FrameTable.h"
+#include "media/FrameTable.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,11 +6,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/DemuxSource.h"
+#include "media/DemuxSource.h"
 
 namespace {
-
-AVIProgressHandler g_progress;
 
 constexpr std::int64_t kNoSlot = std::numeric_limits<std::int64_t>::max();
 
@@ -253,27 +251,30 @@ std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source,
 // Calls the progress handler at most every 16 ms; false when it cancels.
 class Progress {
 public:
+    explicit Progress(const ProgressHandler& handler) : handler_(handler) {}
     bool Report(double done, bool force = false) {
         const auto now = std::chrono::steady_clock::now();
-        if (!g_progress || (!force && now - last_ < std::chrono::milliseconds(16))) return true;
+        if (!handler_ || (!force && now - last_ < std::chrono::milliseconds(16))) return true;
         last_ = now;
-        return g_progress(std::clamp(done, 0.0, 1.0));
+        return handler_(std::clamp(done, 0.0, 1.0));
     }
 
 private:
+    const ProgressHandler& handler_;
     std::chrono::steady_clock::time_point last_{};
 };
 
 // Any other container: one pass over the file lists the stream's packets,
 // reading them without decoding.
-std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStream* st, HRESULT& error) {
+std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStream* st,
+                                     const ProgressHandler& handler, bool& cancelled) {
     AVFormatContext* fmt = source->format.get();
     ReadOnlyStream(fmt, st->index);
     libav::PacketPtr pkt(av_packet_alloc());
     std::vector<TablePacket> packets;
     std::vector<std::int64_t> times;
     bool allTimed = true;
-    Progress progress;
+    Progress progress(handler);
     const double size = source->fileSize > 0 ? static_cast<double>(source->fileSize) : 0.0;
     bool going = progress.Report(0.0, true);
     while (going && pkt && av_read_frame(fmt, pkt.get()) >= 0) {
@@ -287,7 +288,7 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
         if (size > 0) going = progress.Report(static_cast<double>(avio_tell(fmt->pb)) / size);
     }
     if (!going || !progress.Report(1.0, true)) {
-        error = AVIERR_USERABORT;
+        cancelled = true;
         return nullptr;
     }
     const PositionRule rule = CountsFrames(st) && allTimed ? PositionRule::FrameSlots : PositionRule::Ranks;
@@ -305,8 +306,9 @@ std::int64_t FrameTable::PositionCount() const {
 }
 
 std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, int streamIndex,
-                                           std::int64_t aviFirstTimestamp, HRESULT& error) {
-    error = AVIERR_NODATA;
+                                           std::int64_t aviFirstTimestamp, const ProgressHandler& progress,
+                                           bool& cancelled) {
+    cancelled = false;
     AVFormatContext* fmt = source->format.get();
     AVStream* st = fmt->streams[streamIndex];
     if (IsAvi(fmt)) {
@@ -315,11 +317,7 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
         return std::make_shared<AviChunks>(std::move(source), std::move(chunks));
     }
     std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
-    if (!table) table = FromPass(std::move(source), st, error);
+    if (!table) table = FromPass(std::move(source), st, progress, cancelled);
     if (table && table->PositionCount() <= 0) return nullptr;
     return table;
-}
-
-AVIProgressHandler AVISetProgressHandler(AVIProgressHandler handler) {
-    return std::exchange(g_progress, std::move(handler));
 }

@@ -1,4 +1,4 @@
-#include "platform/AviHeaders.h"
+#include "media/AviHeaders.h"
 
 #include <cstdio>
 #include <cstring>

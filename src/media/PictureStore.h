@@ -1,0 +1,41 @@
+// Decoded pictures a frame reader keeps from earlier runs, by the packet
+// they belong to, within a budget of bytes per store and for all stores
+// together (MemoryBudgets.h).
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <unordered_map>
+
+#include "media/FrameTable.h"
+#include "media/Libav.h"
+
+// Bytes a decoded picture holds: the frame and every buffer it refers to.
+std::size_t FrameBytes(const AVFrame* frame);
+
+// Decoded pictures kept from earlier runs, so a step back or a return to a
+// recent frame only converts. Bounded by bytes; least recently used go first.
+class PictureStore {
+public:
+    explicit PictureStore(std::size_t budget) : budget_(budget) {}
+    PictureStore(const PictureStore&) = delete;
+    PictureStore& operator=(const PictureStore&) = delete;
+    ~PictureStore() { Clear(); }
+    AVFrame* Find(PacketIndex packet);
+    // Keeps `frame`, then forgets the least recently used pictures until at
+    // most `limit` (and the store's budget) bytes remain.
+    void Keep(PacketIndex packet, libav::FramePtr frame, std::size_t limit);
+    void Clear();
+    std::size_t Bytes() const { return bytes_; }
+
+private:
+    struct Entry {
+        libav::FramePtr frame;
+        std::size_t bytes = 0;
+        std::list<PacketIndex>::iterator use;
+    };
+    std::size_t budget_;
+    std::size_t bytes_ = 0;
+    std::unordered_map<PacketIndex, Entry> entries_;
+    std::list<PacketIndex> uses_;  // most recent first
+};
