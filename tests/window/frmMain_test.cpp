@@ -52,7 +52,8 @@ protected:
 };
 
 TEST_F(FrameTools, KeysAndGoToMoveTheBarAndTheReadoutFollows) {
-    const std::tuple<int, std::vector<QString>, const char*> cases[] = {
+    using Cases = std::vector<std::tuple<int, std::vector<QString>, const char*>>;
+    const Cases cases = {
         // a key; for Ctrl+G the answers typed until one is accepted; the readout afterwards
         {Qt::Key_Right, {}, "Frame 8 of 0–40 · 0:00:00.267 · P"},
         {Qt::Key_PageDown, {}, "Frame 38 of 0–40 · 0:00:01.268 · P"},  // a second of 29.97 frames: 30
@@ -62,20 +63,28 @@ TEST_F(FrameTools, KeysAndGoToMoveTheBarAndTheReadoutFollows) {
         {Qt::Key_G, {"0:00:01.335"}, "Frame 40 of 0–40 · 0:00:01.335 · P"},
         {Qt::Key_Home, {}, "Frame 0 of 0–40 · 0:00:00.000 · key"},
         {Qt::Key_End, {}, "Frame 40 of 0–40 · 0:00:01.335 · P"}};
+    // A picture a minute: times past an hour, minutes that wrap, and times that are none.
+    const Cases slow = {{Qt::Key_G, {"1:75", "0:61:00", "1:02:03.5"}, "Frame 62 of 0–79 · 1:02:00.000 · I"},
+                        {Qt::Key_End, {}, "Frame 79 of 0–79 · 1:19:00.000 · I"}};
     QStringList reasons;
-    for (const auto& [key, typed, readout] : cases) {
-        window->AskGoTo = [&](const QString&, const GoToCheck& check, QWidget*) {
-            for (const QString& answer : typed)
-                if (reasons << check(answer); reasons.back().isEmpty()) return answer;
-            return QString();
-        };
-        // Home and End work wherever the focus is; the arrows move the bar that has it.
-        (key == Qt::Key_Home ? window->cmdClear : static_cast<QWidget*>(window->TimeLine))->setFocus();
-        Key(key, typed.empty() ? Qt::NoModifier : Qt::ControlModifier);
-        EXPECT_EQ(window->lblFrame->text(), QString::fromUtf8(readout));
-    }
+    const auto drive = [&](const Cases& cases) {
+        for (const auto& [key, typed, readout] : cases) {
+            window->AskGoTo = [&](const QString&, const GoToCheck& check, QWidget*) {
+                for (const QString& answer : typed)
+                    if (reasons << check(answer); reasons.back().isEmpty()) return answer;
+                return QString();
+            };
+            // Home and End work wherever the focus is; the arrows move the bar that has it.
+            (key == Qt::Key_Home ? window->cmdClear : static_cast<QWidget*>(window->TimeLine))->setFocus();
+            Key(key, typed.empty() ? Qt::NoModifier : Qt::ControlModifier);
+            EXPECT_EQ(window->lblFrame->text(), QString::fromUtf8(readout));
+        }
+    };
+    drive(cases);
     EXPECT_EQ(reasons.mid(2, 3).join('|'), "Type a frame number, h:mm:ss.mmm or seconds|Frame 41 is outside 0–40|"
                                            "0:00:01.400 is past the end of the clip (0:00:01.335)");
+    Load(Clip("minutes.avi", "ffv1 64x48 80 rate=1/60"));
+    drive(slow);
 }
 
 TEST_F(FrameTools, SavedAndCopiedFramesAreTheShownFramePixelForPixel) {
@@ -84,17 +93,17 @@ TEST_F(FrameTools, SavedAndCopiedFramesAreTheShownFramePixelForPixel) {
     EXPECT_EQ(Rgb(QGuiApplication::clipboard()->image()), shown);
     // Writes that fail (a folder is in the way) say why and leave nothing behind.
     for (const std::string name : {"taken.bmp", "taken.png"}) std::filesystem::create_directory(dir + "/" + name);
-    for (const std::string name : {"saved.bmp", "saved.png", "taken.bmp", "taken.png"}) {
+    for (const std::string name : {"saved.bmp", "saved.png", "SAVED.PNG", "taken.bmp", "taken.png"}) {
         answers.push_back(QString::fromStdString(dir + "/" + name));
         Key(Qt::Key_S, Qt::ControlModifier);
         EXPECT_EQ(dialogs.back().FileName.toStdString(), dir + "/clip-7.bmp");
         // Read as the format its name says.
         EXPECT_EQ(Rgb(QImage(QString::fromStdString(dir + "/" + name), name.substr(6).c_str())),
-                  name[0] == 's' ? shown : QImage());
+                  name.starts_with("taken") ? QImage() : shown);
     }
     EXPECT_TRUE(messages.Count() == 2 && messages.Last().text.starts_with("The frame could not be saved (") &&
                 messages.Last().text.ends_with(":\r\n" + dir + "/taken.png")) << messages.Count();
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // the clip, two files, two folders
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 6);  // the clip, three files, two folders
 }
 
 // Also run at screen scale factors 1.5 and 2: the picture stays one to one
