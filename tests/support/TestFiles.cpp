@@ -62,59 +62,6 @@ void EveryBody(Bytes& b, const std::string& id, Change change) {
     }
 }
 
-// Ogg's page checksum: CRC-32, polynomial 0x04C11DB7, not reflected, from 0.
-std::uint32_t OggCrc(const Bytes& page) {
-    std::uint32_t crc = 0;
-    for (const std::uint8_t byte : page) {
-        crc ^= std::uint32_t{byte} << 24;
-        for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
-    }
-    return crc;
-}
-
-// Lays an Ogg Theora file's picture packets anew, `perPage` to a page, so that
-// key frames share their page (ffmpeg gives each one a page of its own). The
-// pages of the three header packets stay; a packet's granule position is its
-// page's, less the packets that end after it on that page.
-void Repage(Bytes& b, std::size_t perPage) {
-    std::vector<std::pair<Bytes, std::uint64_t>> packets;
-    std::size_t keep = 0, pages = 0, kept = 0;
-    Bytes packet;
-    for (std::size_t at = 0, body; at + 27 <= b.size(); at = body) {
-        ++pages;
-        const std::size_t count = b[at + 26], first = packets.size();
-        body = at + 27 + count;
-        for (std::size_t i = 0; i < count; body += b[at + 27 + i++]) {
-            packet.insert(packet.end(), b.begin() + body, b.begin() + body + b[at + 27 + i]);
-            if (b[at + 27 + i] < 255) packets.emplace_back(std::move(packet), 0), packet.clear();
-        }
-        const std::uint64_t granule = GetLE32(b, at + 6) | std::uint64_t{GetLE32(b, at + 10)} << 32;
-        for (std::size_t i = first; i < packets.size(); ++i) packets[i].second = granule - (packets.size() - 1 - i);
-        if (keep == 0 && packets.size() >= 3) keep = body, kept = pages, packets.clear();
-    }
-    Bytes out(b.begin(), b.begin() + keep);
-    for (std::size_t from = 0; from < packets.size(); from += perPage) {
-        const std::size_t to = std::min(packets.size(), from + perPage);
-        Bytes page(b.begin(), b.begin() + 27), lacing, body;
-        for (std::size_t i = from; i < to; ++i) {
-            lacing.insert(lacing.end(), packets[i].first.size() / 255, 255);
-            lacing.push_back(packets[i].first.size() % 255);
-            body.insert(body.end(), packets[i].first.begin(), packets[i].first.end());
-        }
-        page[5] = to == packets.size() ? 4 : 0;  // the last page ends the stream
-        PutLE(page, 6, static_cast<std::uint32_t>(packets[to - 1].second));
-        PutLE(page, 10, static_cast<std::uint32_t>(packets[to - 1].second >> 32));
-        PutLE(page, 18, static_cast<std::uint32_t>(kept++));  // the page's sequence number
-        PutLE(page, 22, 0);
-        page[26] = static_cast<std::uint8_t>(lacing.size());
-        page.insert(page.end(), lacing.begin(), lacing.end());
-        page.insert(page.end(), body.begin(), body.end());
-        PutLE(page, 22, OggCrc(page));
-        out.insert(out.end(), page.begin(), page.end());
-    }
-    b = std::move(out);
-}
-
 void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     const std::string& what = op.at(0);
     const auto arg = [&](std::size_t i) { return static_cast<std::uint32_t>(std::stoull(op.at(i), nullptr, 0)); };
@@ -131,7 +78,6 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "be") for (int i = 0; i < 4; ++i) PutLE(b, place().body + arg(2) + i, arg(3) >> (8 * (3 - i)), 1);
     else if (what == "size") PutLE(b, place().header + 4, arg(2));
     else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
-    else if (what == "repage") Repage(b, arg(1));
     else if (what == "twice") b.resize(2 * b.size()), std::copy_n(b.begin(), b.size() / 2, b.begin() + b.size() / 2);
     else if (what == "noise") for (std::size_t i = b.size() * arg(1) / 100, n = 0; i < b.size() && n < arg(2); ++i, ++n) b[i] = random();
     else if (what == "index") EveryBody(b, "idx1", [&](std::size_t from, std::size_t to) {
