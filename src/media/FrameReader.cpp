@@ -1,11 +1,11 @@
 #include "media/FrameReader.h"
 
+#include "media/Decoder.h"
 #include "media/PictureMemory.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -68,10 +68,6 @@ libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
     return dst;
 }
 
-int DefaultThreads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores, 1u, 8u));
-}
 
 }  // namespace
 
@@ -85,28 +81,18 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
                                                const ReaderSettings& settings) {
     if (!table || table->Packets().empty() || !codec) return nullptr;
     std::unique_ptr<FrameReader> reader(new FrameReader(std::move(table), settings));
-    if (!reader->OpenDecoder(codec, timeBase, width, height)) return nullptr;
+    if (!reader->StartDecoder(codec, timeBase, width, height)) return nullptr;
     reader->packets_.front().key = true;  // decoding starts there
     reader->kinds_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
     return reader;
 }
 
-bool FrameReader::OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
-    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-    if (!decoder) return false;
-    codec_.reset(avcodec_alloc_context3(decoder));
+bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
+    codec_ = OpenDecoder(par, timeBase, settings_.threads);
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
     if (!codec_ || !packet_ || !frame_) return false;
-    if (avcodec_parameters_to_context(codec_.get(), par) < 0) return false;
-    codec_->pkt_timebase = timeBase;
-    // A damaged picture header can claim any size; the decoder refuses
-    // pictures larger than the largest frame the reader converts.
-    codec_->max_pixels = kMaxFramePixels;
-    codec_->thread_count = settings_.threads > 0 ? settings_.threads : DefaultThreads();
-    codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
 

@@ -68,7 +68,7 @@ private:
     };
 
     FrameReader(std::shared_ptr<FrameTable> table, const ReaderSettings& settings);
-    bool OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int width, int height);
+    bool StartDecoder(const AVCodecParameters* codec, AVRational timeBase, int width, int height);
     PacketIndex PacketFor(std::int64_t position) const;
     PacketIndex NextShown(PacketIndex packet) const;
     PacketIndex KeyAtOrBefore(PacketIndex packet) const;
