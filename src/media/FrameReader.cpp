@@ -163,6 +163,10 @@ PacketIndex FrameReader::KeyAtOrBefore(PacketIndex packet) const {
 PacketIndex FrameReader::StartKeyFor(PacketIndex packet) const {
     PacketIndex key = KeyAtOrBefore(packet);
     while (key > 0) {
+        if (key >= shortTail_) {
+            key = KeyAtOrBefore(shortTail_ - 1);
+            continue;
+        }
         auto it = leading_.find(key);
         if (it == leading_.end() || packet >= key + it->second) break;
         key = KeyAtOrBefore(key - 1);
@@ -259,15 +263,24 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
             // The decoder has delivered everything it will: a position past
             // its last picture shows that picture.
             run_.ended = true;
+            const bool aligning = run_.mode == Mode::Aligning;
+            const bool noKeyPicture = aligning && run_.after.empty();
+            if (noKeyPicture) GiveUpKey();  // the index calls it a key packet, the decoder does not
+            const bool lost = aligning ? LostPictures() : run_.nextOut < PacketCount();
+            if (run_.key > 0 && (noKeyPicture || (lost && shortTail_ == kNoPacket))) {
+                // A run from a later key delivered fewer pictures than it was
+                // sent. A decoder drops leading pictures whose references lie
+                // before the key, but near the end it may drop the pictures
+                // after the key picture as well, and which it dropped no
+                // picture tells: a run from an earlier key decodes them.
+                if (!noKeyPicture) shortTail_ = run_.key;
+                StartRun(StartKeyFor(target));
+                if (++restarts > 64) return nullptr;
+                continue;
+            }
             if (run_.mode == Mode::Aligned && run_.firstValid <= target) pictureCount_ = run_.nextOut;
             if (run_.mode == Mode::Aligning) {
-                if (run_.after.empty()) {
-                    GiveUpKey();
-                    StartRun(StartKeyFor(target));
-                    if (++restarts > 64) return nullptr;
-                    continue;
-                }
-                CommitAlignment(true);
+                CommitAtEnd();
                 if (targetFrame_) return targetFrame_.get();
             }
             if (run_.firstValid > target) continue;
@@ -362,7 +375,7 @@ void FrameReader::AlignStep(AVFrame* frame) {
         // Without sources only the count can place pictures.
         r.after.push_back({libav::FramePtr(av_frame_clone(frame)), r.key});
         r.minAfter = r.key + r.seenBefore + 1;
-        CommitAlignment(false);
+        CommitAlignment();
         return;
     }
     if (r.after.empty()) {
@@ -393,21 +406,27 @@ void FrameReader::AlignStep(AVFrame* frame) {
     r.after.push_back({libav::FramePtr(av_frame_clone(frame)), source});
     r.minAfter = std::min(r.minAfter, source);
     const std::int64_t settled = r.key + r.seenBefore + 1;
-    if (r.minAfter <= settled || r.after.size() > kAlignWindow) CommitAlignment(false);
+    if (r.minAfter <= settled || r.after.size() > kAlignWindow) CommitAlignment();
 }
 
-// At the decoder's end every picture it will deliver is out, so the pictures
-// it dropped are simply the packets sent that gave none.
-void FrameReader::CommitAlignment(bool atEnd) {
+void FrameReader::CommitAlignment() {
     const Run& r = run_;
     std::int64_t lead = r.seenBefore;
-    if (atEnd) {
-        const std::int64_t delivered = r.seenBefore + static_cast<std::int64_t>(r.after.size());
-        lead = r.seenBefore + std::max<std::int64_t>(0, r.sent - delivered);
-    } else if (r.after.size() > 1 && r.minAfter != std::numeric_limits<std::int64_t>::max()) {
+    if (r.after.size() > 1 && r.minAfter != std::numeric_limits<std::int64_t>::max())
         lead = std::max<std::int64_t>(r.seenBefore, r.minAfter - r.key - 1);
-    }
     CommitLead(std::clamp<std::int64_t>(lead, 0, PacketCount()));
+}
+
+// At the decoder's end every picture it will deliver is out: the pictures it
+// dropped are the packets sent that gave none, taken to be leading pictures.
+void FrameReader::CommitAtEnd() {
+    const Run& r = run_;
+    const std::int64_t delivered = r.seenBefore + static_cast<std::int64_t>(r.after.size());
+    CommitLead(std::clamp<std::int64_t>(r.seenBefore + std::max<std::int64_t>(0, r.sent - delivered), 0, PacketCount()));
+}
+
+bool FrameReader::LostPictures() const {
+    return run_.after.empty() || run_.sent > run_.seenBefore + static_cast<std::int64_t>(run_.after.size());
 }
 
 void FrameReader::CommitLead(std::int64_t lead) {
