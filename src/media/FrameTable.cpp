@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "media/DemuxSource.h"
+#include "media/SampleTimes.h"
 
 namespace {
 
@@ -234,6 +235,11 @@ std::int64_t SeekTimestamp(std::int64_t dts, std::int64_t pts) { return dts != A
 std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source, AVStream* st) {
     const int count = avformat_index_get_entries_count(st);
     if (count <= 0 || st->nb_frames <= 0 || count < st->nb_frames) return nullptr;
+    const PositionRule rule = CountsFrames(st) ? PositionRule::FrameSlots : PositionRule::Ranks;
+    // The index holds decode times; frame slots are presentation times.
+    const std::unordered_map<std::int64_t, std::int64_t> offsets =
+        rule == PositionRule::FrameSlots ? CompositionOffsets(source->format->url, st->id)
+                                         : std::unordered_map<std::int64_t, std::int64_t>{};
     std::vector<TablePacket> packets;
     std::vector<std::int64_t> times;
     for (int i = 0; i < count; ++i) {
@@ -241,10 +247,9 @@ std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source,
         if (!e || e->size <= 0) continue;
         packets.push_back({e->pos, e->size, 0, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0,
                            (e->flags & AVINDEX_DISCARD_FRAME) != 0});
-        // Presentation times are not in the table; decode times have the same gaps.
-        times.push_back(e->timestamp);
+        const auto offset = offsets.find(e->pos);
+        times.push_back(e->timestamp + (offset != offsets.end() ? offset->second : 0));
     }
-    const PositionRule rule = CountsFrames(st) ? PositionRule::FrameSlots : PositionRule::Ranks;
     return std::make_shared<DemuxedPackets>(std::move(source), st->index, std::move(packets), rule, times);
 }
 
