@@ -1,11 +1,11 @@
 #include "media/FrameReader.h"
 
+#include "media/Decoder.h"
 #include "media/PictureMemory.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <thread>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -68,10 +68,6 @@ libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
     return dst;
 }
 
-int DefaultThreads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(cores, 1u, 8u));
-}
 
 }  // namespace
 
@@ -85,28 +81,18 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
                                                const ReaderSettings& settings) {
     if (!table || table->Packets().empty() || !codec) return nullptr;
     std::unique_ptr<FrameReader> reader(new FrameReader(std::move(table), settings));
-    if (!reader->OpenDecoder(codec, timeBase, width, height)) return nullptr;
+    if (!reader->StartDecoder(codec, timeBase, width, height)) return nullptr;
     reader->packets_.front().key = true;  // decoding starts there
     reader->kinds_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
     return reader;
 }
 
-bool FrameReader::OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
-    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-    if (!decoder) return false;
-    codec_.reset(avcodec_alloc_context3(decoder));
+bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
+    codec_ = OpenDecoder(par, timeBase, settings_.threads);
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
     if (!codec_ || !packet_ || !frame_) return false;
-    if (avcodec_parameters_to_context(codec_.get(), par) < 0) return false;
-    codec_->pkt_timebase = timeBase;
-    // A damaged picture header can claim any size; the decoder refuses
-    // pictures larger than the largest frame the reader converts.
-    codec_->max_pixels = kMaxFramePixels;
-    codec_->thread_count = settings_.threads > 0 ? settings_.threads : DefaultThreads();
-    codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) return false;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
 
@@ -177,6 +163,10 @@ PacketIndex FrameReader::KeyAtOrBefore(PacketIndex packet) const {
 PacketIndex FrameReader::StartKeyFor(PacketIndex packet) const {
     PacketIndex key = KeyAtOrBefore(packet);
     while (key > 0) {
+        if (key >= shortTail_) {
+            key = KeyAtOrBefore(shortTail_ - 1);
+            continue;
+        }
         auto it = leading_.find(key);
         if (it == leading_.end() || packet >= key + it->second) break;
         key = KeyAtOrBefore(key - 1);
@@ -273,15 +263,24 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
             // The decoder has delivered everything it will: a position past
             // its last picture shows that picture.
             run_.ended = true;
+            const bool aligning = run_.mode == Mode::Aligning;
+            const bool noKeyPicture = aligning && run_.after.empty();
+            if (noKeyPicture) GiveUpKey();  // the index calls it a key packet, the decoder does not
+            const bool lost = aligning ? LostPictures() : run_.nextOut < PacketCount();
+            if (run_.key > 0 && (noKeyPicture || (lost && shortTail_ == kNoPacket))) {
+                // A run from a later key delivered fewer pictures than it was
+                // sent. A decoder drops leading pictures whose references lie
+                // before the key, but near the end it may drop the pictures
+                // after the key picture as well, and which it dropped no
+                // picture tells: a run from an earlier key decodes them.
+                if (!noKeyPicture) shortTail_ = run_.key;
+                StartRun(StartKeyFor(target));
+                if (++restarts > 64) return nullptr;
+                continue;
+            }
             if (run_.mode == Mode::Aligned && run_.firstValid <= target) pictureCount_ = run_.nextOut;
             if (run_.mode == Mode::Aligning) {
-                if (run_.after.empty()) {
-                    GiveUpKey();
-                    StartRun(StartKeyFor(target));
-                    if (++restarts > 64) return nullptr;
-                    continue;
-                }
-                CommitAlignment(true);
+                CommitAtEnd();
                 if (targetFrame_) return targetFrame_.get();
             }
             if (run_.firstValid > target) continue;
@@ -376,7 +375,7 @@ void FrameReader::AlignStep(AVFrame* frame) {
         // Without sources only the count can place pictures.
         r.after.push_back({libav::FramePtr(av_frame_clone(frame)), r.key});
         r.minAfter = r.key + r.seenBefore + 1;
-        CommitAlignment(false);
+        CommitAlignment();
         return;
     }
     if (r.after.empty()) {
@@ -407,21 +406,27 @@ void FrameReader::AlignStep(AVFrame* frame) {
     r.after.push_back({libav::FramePtr(av_frame_clone(frame)), source});
     r.minAfter = std::min(r.minAfter, source);
     const std::int64_t settled = r.key + r.seenBefore + 1;
-    if (r.minAfter <= settled || r.after.size() > kAlignWindow) CommitAlignment(false);
+    if (r.minAfter <= settled || r.after.size() > kAlignWindow) CommitAlignment();
 }
 
-// At the decoder's end every picture it will deliver is out, so the pictures
-// it dropped are simply the packets sent that gave none.
-void FrameReader::CommitAlignment(bool atEnd) {
+void FrameReader::CommitAlignment() {
     const Run& r = run_;
     std::int64_t lead = r.seenBefore;
-    if (atEnd) {
-        const std::int64_t delivered = r.seenBefore + static_cast<std::int64_t>(r.after.size());
-        lead = r.seenBefore + std::max<std::int64_t>(0, r.sent - delivered);
-    } else if (r.after.size() > 1 && r.minAfter != std::numeric_limits<std::int64_t>::max()) {
+    if (r.after.size() > 1 && r.minAfter != std::numeric_limits<std::int64_t>::max())
         lead = std::max<std::int64_t>(r.seenBefore, r.minAfter - r.key - 1);
-    }
     CommitLead(std::clamp<std::int64_t>(lead, 0, PacketCount()));
+}
+
+// At the decoder's end every picture it will deliver is out: the pictures it
+// dropped are the packets sent that gave none, taken to be leading pictures.
+void FrameReader::CommitAtEnd() {
+    const Run& r = run_;
+    const std::int64_t delivered = r.seenBefore + static_cast<std::int64_t>(r.after.size());
+    CommitLead(std::clamp<std::int64_t>(r.seenBefore + std::max<std::int64_t>(0, r.sent - delivered), 0, PacketCount()));
+}
+
+bool FrameReader::LostPictures() const {
+    return run_.after.empty() || run_.sent > run_.seenBefore + static_cast<std::int64_t>(run_.after.size());
 }
 
 void FrameReader::CommitLead(std::int64_t lead) {

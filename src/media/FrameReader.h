@@ -10,9 +10,11 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "media/FrameTable.h"
@@ -30,6 +32,8 @@ struct ReaderSettings {
 
 class FrameReader {
 public:
+    static constexpr PacketIndex kNoPacket = std::numeric_limits<PacketIndex>::max();
+
     static std::unique_ptr<FrameReader> Open(std::shared_ptr<FrameTable> table, const AVCodecParameters* codec,
                                              AVRational timeBase, int width, int height,
                                              const ReaderSettings& settings);
@@ -68,7 +72,7 @@ private:
     };
 
     FrameReader(std::shared_ptr<FrameTable> table, const ReaderSettings& settings);
-    bool OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int width, int height);
+    bool StartDecoder(const AVCodecParameters* codec, AVRational timeBase, int width, int height);
     PacketIndex PacketFor(std::int64_t position) const;
     PacketIndex NextShown(PacketIndex packet) const;
     PacketIndex KeyAtOrBefore(PacketIndex packet) const;
@@ -80,7 +84,9 @@ private:
     void OnPicture(AVFrame* frame);
     void KeepAt(PacketIndex packet, const AVFrame* frame);
     void AlignStep(AVFrame* frame);
-    void CommitAlignment(bool atEnd);
+    void CommitAlignment();
+    void CommitAtEnd();
+    bool LostPictures() const;
     void CommitLead(std::int64_t lead);
     void GiveUpKey();
     std::shared_ptr<const std::uint8_t[]> Convert(const AVFrame* frame, PacketIndex packet);
@@ -97,6 +103,9 @@ private:
     std::vector<std::uint8_t> palette_;  // AV_PKT_DATA_PALETTE for <= 8-bit streams
     PictureStore store_;
     std::unordered_map<PacketIndex, int> leading_;  // key packet -> pictures shown before it
+    // The first key packet found whose run loses pictures at the stream's
+    // end; targets from there on start at an earlier key.
+    PacketIndex shortTail_ = kNoPacket;
     std::vector<char> kinds_;  // per packet: its picture's FrameKind once decoded
     BITMAPINFOHEADER header_;  // of every packed bitmap
     std::size_t packedBytes_ = 0;  // header, bottom-up BGR rows, the converter's slack

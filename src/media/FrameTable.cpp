@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "media/DemuxSource.h"
+#include "media/SampleTimes.h"
 
 namespace {
 
@@ -169,8 +170,12 @@ private:
     static constexpr PacketIndex kReadAhead = 256;  // reading on is cheaper than a seek up to here
     static constexpr int kIdentifyWithin = 64;      // packets read after a seek to find a known one
 
+    // The demuxer packets are read through: the shared one, or one of the
+    // table's own once reading had to start again from the file's start.
+    AVFormatContext* Demuxer() const { return own_ ? own_.get() : source_->format.get(); }
+
     bool ReadOwn(AVPacket* packet) {
-        while (av_read_frame(source_->format.get(), packet) >= 0) {
+        while (av_read_frame(Demuxer(), packet) >= 0) {
             if (packet->stream_index == stream_ && packet->size > 0) return true;
             av_packet_unref(packet);
         }
@@ -194,30 +199,56 @@ private:
     // or before `index` (held until read): by the packet's timestamp, or from
     // the start where timestamps do not lead there.
     bool SeekBefore(PacketIndex index) {
-        AVFormatContext* fmt = source_->format.get();
         av_packet_unref(held_.get());
-        for (const PacketIndex at : {index, 0}) {
-            if (!known_ && at != 0) continue;
-            const std::int64_t ts = packets_[at].ts;
-            const bool seeked = ts != AV_NOPTS_VALUE && av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
-            if (!seeked && (at != 0 || av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE) < 0)) continue;
-            heldIndex_ = -1;
-            cursor_ = at == 0 && !known_ ? 0 : -1;
-            for (int n = 0; n < kIdentifyWithin && ReadOwn(held_.get()); ++n) {
-                const PacketIndex found = Identify(held_.get(), cursor_);
-                if (found >= 0 && found <= index) {
-                    heldIndex_ = cursor_ = found;
-                    return true;
-                }
-                av_packet_unref(held_.get());
-                if (found > index) break;
-            }
-        }
+        heldIndex_ = -1;
+        if (known_ && index > 0 && SeekTo(packets_[index].ts, false) && FindAtOrBefore(index)) return true;
+        if (SeekTo(packets_[0].ts, true) && FindAtOrBefore(index)) return true;
+        // Timestamps that restart or that the demuxer does not index, and a
+        // demuxer that cannot start again by bytes: a fresh one reads from
+        // the start.
+        if (Reopen() && FindAtOrBefore(index)) return true;
         cursor_ = -1;
         return false;
     }
 
+    // By timestamp `ts`; `orStart`: by bytes to the file's start when that fails.
+    bool SeekTo(std::int64_t ts, bool orStart) {
+        AVFormatContext* fmt = Demuxer();
+        const bool seeked = ts != AV_NOPTS_VALUE && av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
+        if (!seeked && (!orStart || av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE) < 0)) return false;
+        // Without positions to recognise packets by, the start is packet 0.
+        cursor_ = orStart && !known_ ? 0 : -1;
+        return true;
+    }
+
+    bool Reopen() {
+        const AVFormatContext* shared = source_->format.get();
+        AVFormatContext* raw = nullptr;
+        if (avformat_open_input(&raw, shared->url, shared->iformat, nullptr) < 0) return false;
+        libav::FormatPtr fresh(raw);
+        if (static_cast<int>(fresh->nb_streams) <= stream_) return false;
+        ReadOnlyStream(fresh.get(), stream_);
+        own_ = std::move(fresh);
+        cursor_ = 0;
+        return true;
+    }
+
+    // Reads until a known packet at or before `index` comes (held until read).
+    bool FindAtOrBefore(PacketIndex index) {
+        for (int n = 0; n < kIdentifyWithin && ReadOwn(held_.get()); ++n) {
+            const PacketIndex found = Identify(held_.get(), cursor_);
+            if (found >= 0 && found <= index) {
+                heldIndex_ = cursor_ = found;
+                return true;
+            }
+            av_packet_unref(held_.get());
+            if (found > index) break;
+        }
+        return false;
+    }
+
     std::shared_ptr<DemuxSource> source_;
+    libav::FormatPtr own_;  // see Demuxer()
     int stream_;
     std::unordered_multimap<std::int64_t, PacketIndex> byPos_;
     bool known_ = true;           // every packet has a byte position to recognise it by
@@ -234,6 +265,11 @@ std::int64_t SeekTimestamp(std::int64_t dts, std::int64_t pts) { return dts != A
 std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source, AVStream* st) {
     const int count = avformat_index_get_entries_count(st);
     if (count <= 0 || st->nb_frames <= 0 || count < st->nb_frames) return nullptr;
+    const PositionRule rule = CountsFrames(st) ? PositionRule::FrameSlots : PositionRule::Ranks;
+    // The index holds decode times; frame slots are presentation times.
+    const std::unordered_map<std::int64_t, std::int64_t> offsets =
+        rule == PositionRule::FrameSlots ? CompositionOffsets(source->format->url, st->id)
+                                         : std::unordered_map<std::int64_t, std::int64_t>{};
     std::vector<TablePacket> packets;
     std::vector<std::int64_t> times;
     for (int i = 0; i < count; ++i) {
@@ -241,10 +277,9 @@ std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source,
         if (!e || e->size <= 0) continue;
         packets.push_back({e->pos, e->size, 0, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0,
                            (e->flags & AVINDEX_DISCARD_FRAME) != 0});
-        // Presentation times are not in the table; decode times have the same gaps.
-        times.push_back(e->timestamp);
+        const auto offset = offsets.find(e->pos);
+        times.push_back(e->timestamp + (offset != offsets.end() ? offset->second : 0));
     }
-    const PositionRule rule = CountsFrames(st) ? PositionRule::FrameSlots : PositionRule::Ranks;
     return std::make_shared<DemuxedPackets>(std::move(source), st->index, std::move(packets), rule, times);
 }
 

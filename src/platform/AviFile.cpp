@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "media/AviHeaders.h"
+#include "media/Decoder.h"
 #include "media/DemuxSource.h"
 #include "media/FrameReader.h"
 #include "media/FrameTable.h"
@@ -198,6 +199,13 @@ HRESULT AVIFileGetStream(PAVIFILE pfile, PAVISTREAM* ppavi, DWORD fccType, LONG 
         stream->info = pfile->avi ? AviStreamInfo(*pfile, st, header, *stream->table, lParam == 0)
                                           : OtherStreamInfo(st, *stream->table);
         stream->info.rcFrame = RECT{0, 0, st->codecpar->width, std::abs(st->codecpar->height)};
+        if (!pfile->avi) {
+            // Containers may state a size the pictures do not have (a sequence
+            // header that crops, a track header that rounds), or none at all:
+            // the frame is the size of the first picture.
+            const std::optional<PictureShape> shape = FirstPictureShape(*stream->table, st->codecpar, st->time_base);
+            if (shape) stream->info.rcFrame = RECT{0, 0, shape->width, shape->height};
+        }
         *ppavi = stream.release();
         return AVIERR_OK;
     }

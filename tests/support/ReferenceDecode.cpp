@@ -23,11 +23,16 @@ bool DecodeReference(const std::string& path, Reference& out) {
     out = Reference{};
     bool ok = false;
     const std::string file = ShellQuoted(path);
-    std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
+    std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=width,height,codec_name "
                                       "-of csv=p=0 " + file, ok));
+    std::string codec;
     char comma = 0;
-    if (!ok || !(size >> out.width >> comma >> out.height)) return false;
-    std::stringstream hashes(RunCommand("ffmpeg -v error -i " + file + " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 "
+    if (!ok || !std::getline(size, codec, ',') || !(size >> out.width >> comma >> out.height)) return false;
+    // The VP3 family's frame-threaded decoder does not give the same pictures
+    // from run to run; one thread does.
+    const bool oneThread = codec == "theora" || codec == "vp3" || codec == "vp4";
+    std::stringstream hashes(RunCommand(std::string("ffmpeg -v error") + (oneThread ? " -threads 1" : "") + " -i " + file +
+                                        " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 "
                                         "-sws_flags bicubic -c:v rawvideo -f framehash -hash CRC32 pipe:1", ok));
     for (std::string line; ok && std::getline(hashes, line);)
         if (line[0] != '#') out.pictures.push_back(std::stoul(line.substr(line.rfind(' ') + 1), nullptr, 16));

@@ -1,0 +1,74 @@
+#include "media/Decoder.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "media/MemoryBudgets.h"
+
+namespace {
+
+int DefaultThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, 8u));
+}
+
+// Packets the first picture may take to come out: B-frame delays, pictures
+// that cannot be decoded before the first key frame of a cut stream.
+constexpr int kFirstPictureWithin = 256;
+
+}  // namespace
+
+bool FrameThreadsExact(AVCodecID codec) {
+    switch (codec) {
+        // The VP3 family's frame threads hand a picture to the next thread
+        // before its edges are final: pictures then differ from run to run.
+        case AV_CODEC_ID_THEORA:
+        case AV_CODEC_ID_VP3:
+        case AV_CODEC_ID_VP4:
+            return false;
+        default:
+            return true;
+    }
+}
+
+libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int threads) {
+    const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+    if (!decoder) return nullptr;
+    libav::CodecPtr codec(avcodec_alloc_context3(decoder));
+    if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0) return nullptr;
+    codec->pkt_timebase = timeBase;
+    // A damaged picture header can claim any size; the decoder refuses
+    // pictures larger than the largest frame the reader converts.
+    codec->max_pixels = kMaxFramePixels;
+    codec->thread_count = threads > 0 ? threads : DefaultThreads();
+    codec->thread_type = FrameThreadsExact(par->codec_id) ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE;
+    if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return nullptr;
+    return codec;
+}
+
+std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecParameters* par, AVRational timeBase) {
+    libav::CodecPtr codec = OpenDecoder(par, timeBase, 1);
+    libav::PacketPtr packet(av_packet_alloc());
+    libav::FramePtr frame(av_frame_alloc());
+    if (!codec || !packet || !frame) return std::nullopt;
+    const int count = std::min(static_cast<int>(table.Packets().size()), kFirstPictureWithin);
+    bool flushed = false;
+    for (PacketIndex next = 0;;) {
+        const libav::Step step = libav::Translate(avcodec_receive_frame(codec.get(), frame.get()));
+        if (step == libav::Step::Ok) {
+            if (frame->width > 0 && frame->height > 0)
+                return PictureShape{frame->width, frame->height, static_cast<AVPixelFormat>(frame->format)};
+            av_frame_unref(frame.get());
+        } else if (step != libav::Step::NeedInput || flushed) {
+            return std::nullopt;
+        } else if (next < count) {
+            // A packet that cannot be read or that the decoder refuses gives no picture; the stream goes on.
+            if (table.Read(next++, packet.get())) avcodec_send_packet(codec.get(), packet.get());
+            av_packet_unref(packet.get());
+        } else {
+            flushed = true;
+            avcodec_send_packet(codec.get(), nullptr);
+        }
+    }
+    return std::nullopt;
+}
