@@ -79,26 +79,19 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), last_{};
 };
 
-std::vector<std::int32_t> KeyFrames(const cAVI& clip) {
-    std::vector<std::int32_t> keys;
-    for (std::int32_t p = clip.GetFirstFrame() + 1; p <= clip.GetLastFrame(); ++p)
-        if (clip.GetFrameKind(p) == FrameKind::Key) keys.push_back(p);
-    return keys;
-}
-
 // The fetches of a check: the sample in a seeded random order (jumps), then
 // from its last position to its first (a reverse walk), then around each
 // chosen key frame the position before it, the key frame and the one after
-// (steps across it). `sampleSize` 0: every position and every key frame.
-std::vector<VerifyFetch> MakePlan(const cAVI& clip, std::uint32_t seed, std::int32_t sampleSize) {
-    const std::int32_t first = clip.GetFirstFrame(), last = clip.GetLastFrame();
+// (steps across it). `keys`: the key frames after the first position.
+// `sampleSize` 0: every position and every key frame.
+std::vector<VerifyFetch> MakePlan(std::int32_t first, std::int32_t last, std::vector<std::int32_t> keys,
+                                  std::uint32_t seed, std::int32_t sampleSize) {
     std::mt19937 random(seed);
-    std::vector<std::int32_t> keys = KeyFrames(clip);
     std::set<std::int32_t> sample;
     const auto addAround = [&](std::int32_t key) {
         for (std::int32_t p = key - 1; p <= std::min(key + 1, last); ++p) sample.insert(p);
     };
-    if (sampleSize <= 0 || sampleSize >= clip.GetFrameCount()) {
+    if (sampleSize <= 0 || sampleSize > last - first) {
         for (std::int32_t p = first; p <= last; ++p) sample.insert(p);
     } else {
         std::shuffle(keys.begin(), keys.end(), random);
@@ -178,6 +171,7 @@ int VerifyFile(const std::string& path, std::uint32_t seed, std::int32_t positio
     // The plain decode: one thread, nothing kept, every position in turn.
     AVISetReaderSettings(1, 0);
     std::vector<PictureSum> plain;
+    std::vector<std::int32_t> keys;  // known once decoded: not every container's index tells
     std::int32_t first = 0;
     {
         cAVI clip;
@@ -187,6 +181,7 @@ int VerifyFile(const std::string& path, std::uint32_t seed, std::int32_t positio
         first = clip.GetFirstFrame();
         for (std::int32_t p = first; p <= clip.GetLastFrame() && !g_stopRequested; ++p) {
             plain.push_back(FetchPictureSum(clip, p));
+            if (p > first && clip.GetFrameKind(p) == FrameKind::Key) keys.push_back(p);
             line.Show("plain decode", plain.size(), static_cast<std::size_t>(clip.GetFrameCount()));
         }
         line.Clear();
@@ -199,7 +194,7 @@ int VerifyFile(const std::string& path, std::uint32_t seed, std::int32_t positio
     // The same positions as a user fetches them, through a fresh reader.
     cAVI clip;
     if (!clip.LoadAVI(path)) return 1;
-    const std::vector<VerifyFetch> plan = MakePlan(clip, seed, positions);
+    const std::vector<VerifyFetch> plan = MakePlan(first, clip.GetLastFrame(), keys, seed, positions);
     out << "verify: " << path << ": " << clip.GetFrameCount() << " positions, " << plan.size()
         << " fetches, seed " << seed << "\n";
     const VerifyTally tally = ComparePositions(
