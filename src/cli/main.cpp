@@ -5,7 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include <unistd.h>
+
+#include <random>
+
 #include "bitmap/cDIBx.h"
+#include "cli/Verify.h"
 #include "clip/cAVI.h"
 #include "platform/MsgBox.h"
 #include "platform/mAVIDecs.h"
@@ -16,7 +21,8 @@ namespace {
 int Usage() {
     std::cerr << "usage: framewise-cli info FILE\n"
                  "       framewise-cli frame FILE N OUT.bmp|OUT.png\n"
-                 "       framewise-cli bmpinfo FILE.bmp\n";
+                 "       framewise-cli bmpinfo FILE.bmp\n"
+                 "       framewise-cli verify FILE [--seed S] [--positions N|all]\n";
     return 1;
 }
 
@@ -87,6 +93,23 @@ int BmpInfo(const std::string& path) {
     return 0;
 }
 
+// verify FILE [--seed S] [--positions N|all]; a fresh seed when none is given.
+int VerifyCommand(int argc, char** argv) {
+    std::uint32_t seed = std::random_device{}();
+    std::int32_t positions = 0;
+    for (int i = 3; i < argc; i += 2) {
+        const std::string_view option = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
+        const char* end = value.data() + value.size();
+        bool ok = false;
+        if (option == "--seed") ok = std::from_chars(value.data(), end, seed).ptr == end && !value.empty();
+        if (option == "--positions")
+            ok = value == "all" ? (positions = 0, true)
+                                : std::from_chars(value.data(), end, positions).ptr == end && positions > 0;
+        if (!ok) return Usage();
+    }
+    return VerifyFile(argv[2], seed, positions, ::isatty(STDERR_FILENO) == 1, std::cout, std::cerr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +128,8 @@ int main(int argc, char** argv) {
         rc = Info(argv[2]);
     } else if (command == "frame" && argc == 5) {
         rc = Frame(argv[2], argv[3], argv[4]);
+    } else if (command == "verify" && argc >= 3) {
+        rc = VerifyCommand(argc, argv);
     } else if (command == "bmpinfo" && argc == 3) {
         rc = BmpInfo(argv[2]);
     } else {

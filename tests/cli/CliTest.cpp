@@ -27,6 +27,9 @@ const CliCase kCases[] = {
     {"MissingClip", "$CLI info $DIR/missing.avi", 1, {}, "missing.avi"},
     {"MissingBitmap", "$CLI bmpinfo $DIR/missing.bmp", 1, {}, "missing.bmp"},
     {"UnknownCommand", "$CLI play $CLIP", 1, {}, "usage"},
+    {"Verify", "$CLI verify $CLIP --seed 5 --positions all", 0, {"verify: 10/10 positions exact"}, ""},
+    {"VerifySample", "$CLI verify $CLIP --positions 4", 0, {"verify: 4/4 positions exact"}, ""},
+    {"VerifyNoCount", "$CLI verify $CLIP --positions 0", 1, {}, "usage"},
 };
 
 class Cli : public testing::TestWithParam<CliCase> {

@@ -1,0 +1,65 @@
+// verify on every real file of the corpus: each position fetched as a user
+// fetches it must show the picture the plain decode gives it. And verify
+// catching a reader that shows the wrong picture.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "ClipMaker.h"
+#include "TestFiles.h"
+#include "TestUtil.h"
+#include "cli/Verify.h"
+#include "clip/cAVI.h"
+
+namespace {
+
+std::vector<std::string> CorpusNames() {
+    std::vector<std::string> names;
+    for (const auto& row : fwtest::TableRows(FW_CORPUS_LIST, 4)) names.push_back(row[0]);
+    return names;
+}
+
+class VerifyCorpus : public testing::TestWithParam<std::string> {};
+
+// A seeded sample of 60 positions per file keeps the run short; the plain
+// decode still covers every position.
+TEST_P(VerifyCorpus, EveryFetchShowsThePlainDecodesPicture) {
+    const std::string path = fwtest::CorpusPath(GetParam());
+    if (path.empty()) GTEST_SKIP() << GetParam() << " is in no corpus folder; scripts/fetch-corpus fetches it";
+    fwtest::CaptureMessages messages;
+    std::ostringstream out, err;
+    EXPECT_EQ(VerifyFile(path, fwtest::TestSeed("verify"), 60, false, out, err), 0) << out.str() << err.str();
+    EXPECT_EQ(messages.Count(), 0u) << messages.Last().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, VerifyCorpus, testing::ValuesIn(CorpusNames()), [](const auto& info) {
+    std::string n = info.param;
+    std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    return n;
+});
+
+// A reader that shows position 7's picture at 9, a picture of its own at 5
+// (another clip's, of another size) and nothing at 3: every miss is found and named.
+TEST(Verify, NamesWhatAWrongFetchShowed) {
+    const std::string dir = fwtest::TempDir();
+    ASSERT_TRUE(fwtest::MakeClip(dir + "/a.avi", "ffv1 64x48 12 gop=4"));
+    ASSERT_TRUE(fwtest::MakeClip(dir + "/b.avi", "ffv1 80x48 12 gop=4"));
+    cAVI clip, other;
+    ASSERT_TRUE(clip.LoadAVI(dir + "/a.avi"));
+    std::vector<PictureSum> plain;
+    for (std::int32_t p = 0; p < clip.GetFrameCount(); ++p) plain.push_back(FetchPictureSum(clip, p));
+    ASSERT_TRUE(other.LoadAVI(dir + "/b.avi"));
+    std::vector<VerifyFetch> plan;
+    for (std::int32_t p = 11; p >= 0; --p) plan.push_back({p, "reverse walk"});
+    const VerifyTally tally = ComparePositions(plain, 0, plan, [&](std::int32_t p) -> PictureSum {
+        if (p == 3) return std::nullopt;
+        if (p == 5) return FetchPictureSum(other, 5);
+        return FetchPictureSum(clip, p == 9 ? 7 : p);
+    });
+    EXPECT_EQ(std::pair(tally.exact, tally.checked), std::pair(9, 12));
+    EXPECT_EQ(tally.misses, (std::vector<std::string>{"position 3 could not be decoded (reverse walk)",
+                                                      "position 5 shows a picture no position has (reverse walk)",
+                                                      "position 9 shows the picture of position 7 (reverse walk)"}));
+}
+
+}  // namespace
