@@ -138,7 +138,7 @@ TEST_F(WindowTest, EveryKeyDoesWhatTheFocusedControlOrElseTheWindowMakesOfIt) {
             if (QApplication::focusWidget() != control) effects << "focus " + QApplication::focusWidget()->objectName();
             done << QString(keyName) + ": " + effects.join(", ");
         }
-        EXPECT_EQ(done.join("; "), expected);
+        EXPECT_EQ(done.join("; "), QString(expected));
         QTest::keyClick(control, Qt::Key_Tab);
     }
     EXPECT_EQ(QApplication::focusWidget(), window->cmdLoad);  // round
