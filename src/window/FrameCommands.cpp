@@ -20,7 +20,13 @@
 
 namespace {
 
-constexpr int kMostZoom = 8;
+// Zooming out by key or wheel stops at 1/8; only Fit goes further.
+constexpr int kLeastKeyZoomPower = -3;
+
+// "8×", "1/2×"
+QString ZoomText(int power) {
+    return power >= 0 ? QStringLiteral("%1\u00D7").arg(1 << power) : QStringLiteral("1/%1\u00D7").arg(1 << -power);
+}
 
 ClipTiming TimingOf(const cAVI& clip, const QScrollBar& bar) {
     return {bar.minimum(), bar.maximum(), clip.GetRate(), clip.GetScale()};
@@ -38,7 +44,8 @@ void frmMain::CreateReadout() {
     lblZoom->setObjectName(QStringLiteral("lblZoom"));
     lblZoom->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     picDisp->setToolTip(QStringLiteral("Ctrl+G go to a frame \u00B7 Ctrl+S save it \u00B7 Ctrl+C copy it \u00B7 "
-                                       "+ and \u2212 or Ctrl+wheel zoom"));
+                                       "+ and \u2212 or Ctrl+wheel zoom \u00B7 1 or Ctrl+0 one to one \u00B7 F fit \u00B7 "
+                                       "drag, wheel or scroll bars move it"));
 }
 
 // Window-wide keys: they work wherever the focus is, except in a text field,
@@ -56,6 +63,9 @@ void frmMain::CreateShortcuts() {
     AddShortcut({QKeySequence(Qt::Key_Minus), QKeySequence(Qt::KeypadModifier | Qt::Key_Minus),
                  QKeySequence(Qt::CTRL | Qt::Key_Minus)},
                 &frmMain::ZoomOut);
+    AddShortcut({QKeySequence(Qt::Key_1), QKeySequence(Qt::KeypadModifier | Qt::Key_1), QKeySequence(Qt::CTRL | Qt::Key_0)},
+                &frmMain::ZoomActual);
+    AddShortcut({QKeySequence(Qt::Key_F)}, &frmMain::ZoomFit);
 }
 
 void frmMain::AddShortcut(const QList<QKeySequence>& keys, void (frmMain::*command)()) {
@@ -133,13 +143,32 @@ void frmMain::CopyFrame() {
     if (ReadShownFrame(dib)) QGuiApplication::clipboard()->setImage(FrameToImage(dib));
 }
 
-void frmMain::ZoomIn() { SetZoom(std::min(picDisp->Zoom() * 2, kMostZoom)); }
+void frmMain::ZoomIn() { SetZoomPower(std::min(picDisp->ZoomPower() + 1, PictureBox::kMostZoomPower)); }
 
-void frmMain::ZoomOut() { SetZoom(std::max(picDisp->Zoom() / 2, 1)); }
+void frmMain::ZoomOut() {
+    const int power = picDisp->ZoomPower();
+    SetZoomPower(power > kLeastKeyZoomPower ? power - 1 : power);
+}
 
-void frmMain::SetZoom(int zoom) {
+void frmMain::ZoomActual() { SetZoomPower(0); }
+
+void frmMain::ZoomFit() {
     if (!CurrentClip()) return;
-    picDisp->SetZoom(zoom);
-    lblZoom->setText(QStringLiteral("Zoom %1\u00D7").arg(zoom));
+    zoomFit_ = true;
+    picDisp->SetZoomPower(picView->FitPower());
+    ShowZoom();
+}
+
+void frmMain::SetZoomPower(int power) {
+    if (!CurrentClip()) return;
+    zoomFit_ = false;
+    picDisp->SetZoomPower(power);
+    ShowZoom();
+}
+
+// Always says the zoom, so that a reduced picture is never taken for the pixels.
+void frmMain::ShowZoom() {
+    lblZoom->setText(QStringLiteral("Zoom ") + (zoomFit_ ? QStringLiteral("Fit ") : QString()) +
+                     ZoomText(picDisp->ZoomPower()));
     UpdatePixelLabel();
 }

@@ -1,8 +1,9 @@
 #include "PictureBox.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
-#include <QImage>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -13,34 +14,58 @@ namespace {
 
 constexpr int kWheelNotch = 120;  // eighths of a degree per notch
 
+// Image pixels per shown pixel along an axis, and how many shown pixels an
+// image of `length` pixels needs (a partial block at the end still shows).
+int Reduction(int power) { return power < 0 ? 1 << -power : 1; }
+int Magnification(int power) { return power > 0 ? 1 << power : 1; }
+int ShownLength(int length, int power) { return (length + Reduction(power) - 1) / Reduction(power); }
+
 }  // namespace
 
 PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
-    const QColor back = palette().color(QPalette::Window);
+    // The system's window colours: those of a text window's face (Base),
+    // not the grey of the form around it.
+    setBackgroundRole(QPalette::Base);
+    setForegroundRole(QPalette::Text);
+    const QColor back = palette().color(QPalette::Base);
     image_.SetBackground(static_cast<std::uint8_t>(back.blue()), static_cast<std::uint8_t>(back.green()),
                          static_cast<std::uint8_t>(back.red()));
     // The image is opaque and covers the whole widget.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
-    image_.SetChangedCallback([this] { update(); });
+    image_.SetChangedCallback([this] {
+        shownStale_ = true;
+        update();
+    });
 }
 
 void PictureBox::SetSize(int width, int height) {
     image_.Resize(width, height);
+    shownStale_ = true;
     FitWidget();
 }
 
-void PictureBox::SetZoom(int zoom) {
-    zoom_ = std::max(1, zoom);
+void PictureBox::SetZoomPower(int power) {
+    power = std::clamp(power, kLeastZoomPower, kMostZoomPower);
+    // Each reduction needs its own shown image.
+    if (std::min(power, 0) != std::min(power_, 0)) shownStale_ = true;
+    power_ = power;
     FitWidget();
+}
+
+double PictureBox::Zoom() const { return std::ldexp(1.0, power_); }
+
+QSize PictureBox::DeviceSizeAt(int power) const {
+    return QSize(ShownLength(image_.Width(), power), ShownLength(image_.Height(), power)) * Magnification(power);
 }
 
 void PictureBox::FitWidget() {
     // Whole logical pixels that hold every device pixel of the zoomed image;
     // a fractional scale may leave a sliver of background at the far edges.
-    const double perPixel = zoom_ / devicePixelRatioF();
-    resize(static_cast<int>(std::ceil(image_.Width() * perPixel - 1e-9)),
-           static_cast<int>(std::ceil(image_.Height() * perPixel - 1e-9)));
+    const QSize device = DeviceSizeAt(power_);
+    const double perDevice = 1.0 / devicePixelRatioF();
+    resize(static_cast<int>(std::ceil(device.width() * perDevice - 1e-9)),
+           static_cast<int>(std::ceil(device.height() * perDevice - 1e-9)));
     update();
 }
 
@@ -48,13 +73,18 @@ std::optional<QPoint> PictureBox::PointedPixel() const {
     if (!pointer_) return std::nullopt;
     // Device pixels first, so the answer is exact at a fractional scale.
     const double perDevice = devicePixelRatioF();
-    const auto device = [perDevice](double logical) {
-        return static_cast<int>(std::floor(logical * perDevice + 1e-6));
+    const auto image = [this, perDevice](double logical) {
+        const int device = static_cast<int>(std::floor(logical * perDevice + 1e-6));
+        return device / Magnification(power_) * Reduction(power_);
     };
-    const QPoint pixel(device(pointer_->x()) / zoom_, device(pointer_->y()) / zoom_);
+    const QPoint pixel(image(pointer_->x()), image(pointer_->y()));
     if (pointer_->x() < 0 || pointer_->y() < 0 || pixel.x() >= image_.Width() || pixel.y() >= image_.Height())
         return std::nullopt;
     return pixel;
+}
+
+void PictureBox::ShiftPointer(QPoint offset) {
+    if (pointer_) SetPointer(*pointer_ + QPointF(offset));
 }
 
 bool PictureBox::event(QEvent* event) {
@@ -63,21 +93,47 @@ bool PictureBox::event(QEvent* event) {
     return QWidget::event(event);
 }
 
+const QImage& PictureBox::Shown() {
+    if (!shownStale_) return shown_;
+    shownStale_ = false;
+    if (image_.Width() <= 0 || image_.Height() <= 0) {
+        shown_ = QImage();
+        return shown_;
+    }
+    const QImage view(image_.Data(), image_.Width(), image_.Height(), image_.Stride(), QImage::Format_BGR888);
+    QImage converted = view.convertToFormat(QImage::Format_RGB32);
+    // A shared frame lies in memory bottom row first.
+    if (image_.BottomUp()) converted = std::move(converted).mirrored(false, true);
+    if (power_ < 0)
+        converted = converted.scaled(ShownLength(image_.Width(), power_), ShownLength(image_.Height(), power_),
+                                     Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    shown_ = std::move(converted);
+    return shown_;
+}
+
 void PictureBox::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.setClipRect(event->rect());
-    const double perPixel = zoom_ / devicePixelRatioF();
-    const QSizeF covered(image_.Width() * perPixel, image_.Height() * perPixel);
-    const QRegion uncovered = QRegion(rect()) - QRegion(0, 0, static_cast<int>(covered.width()),
-                                                         static_cast<int>(covered.height()));
-    for (const QRect& part : uncovered) painter.fillRect(part, palette().color(QPalette::Window));
+    const double dpr = devicePixelRatioF();
+    const QSize device = DeviceSizeAt(power_);
+    const QRegion uncovered = QRegion(rect()) - QRegion(0, 0, static_cast<int>(device.width() / dpr),
+                                                         static_cast<int>(device.height() / dpr));
+    for (const QRect& part : uncovered) painter.fillRect(part, palette().color(QPalette::Base));
     if (image_.Width() <= 0 || image_.Height() <= 0) return;
+    if (power_ <= 0) {
+        // One shown pixel to one device pixel, whatever the screen's scale.
+        QImage view = Shown();
+        view.setDevicePixelRatio(dpr);
+        painter.drawImage(QPointF(0, 0), view);
+        return;
+    }
+    // Enlarged straight from the image's rows, each pixel to 2^power x 2^power
+    // device pixels: only the part being painted is scaled.
     QImage view(image_.Data(), image_.Width(), image_.Height(), image_.Stride(), QImage::Format_BGR888);
-    // One image pixel to zoom x zoom device pixels, whatever the screen's scale.
-    view.setDevicePixelRatio(devicePixelRatioF() / zoom_);
+    view.setDevicePixelRatio(dpr / Magnification(power_));
     if (image_.BottomUp()) {
         // A shared frame lies in memory bottom row first: paint it flipped.
-        painter.translate(0, covered.height());
+        painter.translate(0, device.height() / dpr);
         painter.scale(1, -1);
     }
     painter.drawImage(QPointF(0, 0), view);
@@ -99,6 +155,7 @@ void PictureBox::leaveEvent(QEvent* event) {
 }
 
 void PictureBox::wheelEvent(QWheelEvent* event) {
+    // Without Ctrl the wheel goes on to the view around, which scrolls.
     if (!(event->modifiers() & Qt::ControlModifier) || !ZoomWheel) {
         event->ignore();
         return;

@@ -1,11 +1,14 @@
 // The picture box: a borderless widget that is a display surface. Drawing
-// writes its persistent image; the widget shows that image whenever it paints,
-// one image pixel to `Zoom()` x `Zoom()` device pixels at any screen scale.
+// writes its persistent image; the widget shows that image whenever it paints.
+// At zoom power p >= 0 one image pixel covers 2^p x 2^p device pixels at any
+// screen scale; at p < 0 each device pixel shows the average of a 2^-p x 2^-p
+// block of image pixels.
 #pragma once
 
 #include <functional>
 #include <optional>
 
+#include <QImage>
 #include <QPoint>
 #include <QWidget>
 
@@ -13,6 +16,9 @@
 
 class PictureBox : public QWidget, public DisplaySurface {
 public:
+    static constexpr int kLeastZoomPower = -5;
+    static constexpr int kMostZoomPower = 3;
+
     explicit PictureBox(QWidget* parent = nullptr);
 
     HBITMAP ImageHandle() override { return &image_; }
@@ -22,11 +28,18 @@ public:
     // so that a frame drawn right after a resize lands in an image of the new
     // size even while hidden. The top left corner stays.
     void SetSize(int width, int height);
-    // Shows each image pixel as zoom x zoom device pixels, nearest neighbour.
-    void SetZoom(int zoom);
-    int Zoom() const { return zoom_; }
+    // Clamped to kLeastZoomPower..kMostZoomPower; the widget covers the result.
+    void SetZoomPower(int power);
+    int ZoomPower() const { return power_; }
+    // Device pixels per image pixel along each axis: 2^ZoomPower().
+    double Zoom() const;
+    // The widget's size in device pixels at `power`, for judging what fits.
+    QSize DeviceSizeAt(int power) const;
     // The image pixel under the pointer, while the pointer is over the image.
     std::optional<QPoint> PointedPixel() const;
+    // The widget moved by -offset under a pointer that stayed where it was
+    // (the picture scrolled): the pointer now lies `offset` further in.
+    void ShiftPointer(QPoint offset);
 
     // Called when the pointer moves over the picture or leaves it.
     std::function<void()> PointerChanged;
@@ -41,12 +54,18 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    // Covers the zoomed image in whole device pixels.
+    // Covers the zoomed image in whole logical pixels.
     void FitWidget();
     void SetPointer(std::optional<QPointF> pointer);
+    // The image as painted at powers up to 0: top row first, 32-bit,
+    // reduced when the power is negative. Made again only after the image or
+    // the power changed, so that scrolling only copies pixels.
+    const QImage& Shown();
 
     PersistentImage image_;
-    int zoom_ = 1;
+    int power_ = 0;
+    QImage shown_;
+    bool shownStale_ = true;
     std::optional<QPointF> pointer_;
     int wheelAngle_ = 0;
 };

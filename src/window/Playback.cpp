@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -102,12 +103,22 @@ void frmMain::PlayLoop() {
     sTime timer;
     timer.Init();
     timer.StartTime();
-    // Kept when another clip is chosen. The clip itself is not held: closing
-    // the window releases it while the loop is still on its way out.
-    const double intervalMs = FrameIntervalMs(CurrentClip()->GetFPS());
+    // The clip itself is not held: closing the window releases it while the
+    // loop is still on its way out.
+    double intervalMs = FrameIntervalMs(CurrentClip()->GetFPS());
     std::int64_t nextDue = 0;
-    EventWait betweenFrames(intervalMs);
+    newRun_ = false;
+    auto betweenFrames = std::make_unique<EventWait>(intervalMs);
     while (IsPlaying) {
+        if (const std::shared_ptr<cAVI> chosen = newRun_ ? CurrentClip() : nullptr) {
+            // Another clip became current and drew its first frame: a new
+            // run at its interval, whose first period starts now.
+            newRun_ = false;
+            intervalMs = FrameIntervalMs(chosen->GetFPS());
+            nextDue = NextDueTime(GetTickCount64(), intervalMs);
+            betweenFrames = std::make_unique<EventWait>(intervalMs);
+            timer.StartTime();
+        }
         if (GetTickCount64() >= nextDue) {
             // From this moment, not from the last due time: a late frame is not caught up.
             nextDue = NextDueTime(GetTickCount64(), intervalMs);
@@ -116,7 +127,7 @@ void frmMain::PlayLoop() {
             ShowPlaybackRate(timer.RetTime());
             timer.StartTime();
         }
-        betweenFrames.Until(nextDue);
+        betweenFrames->Until(nextDue);
         if (!window) return;  // destroyed by a handler: touch nothing of it
     }
 }

@@ -21,6 +21,7 @@
 #include <QScrollBar>
 #include <QUrl>
 
+#include "FocusKeys.h"
 #include "platform/mAVIDecs.h"
 
 namespace {
@@ -72,6 +73,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     SetTabOrder();
     ConnectEvents();
     CreateShortcuts();
+    KeepKeysForFocusedControls(this);
     Form_Load();
 }
 
@@ -94,6 +96,7 @@ void frmMain::CreateControls() {
     chkCatch->setChecked(true);
     CreateTimeLine();
     picDisp = MakeControl<PictureBox>("picDisp", this);
+    picView = MakeControl<PictureView>("picView", this, picDisp);
     // Reachable with Tab, as the tab order has it, but a click on the picture
     // leaves the keyboard with the scroll bar.
     picDisp->setFocusPolicy(Qt::TabFocus);
@@ -121,8 +124,22 @@ void frmMain::PlaceControls() {
     lblPixel->setGeometry(TwipsRect(3480, 1440, 5775, 255));
     lblZoom->setGeometry(TwipsRect(9360, 1440, 1935, 255));
     // The design size until the first clip sizes the picture box to its frames.
-    picDisp->setGeometry(TwipsRect(240, 2400, 5175, 3855));
+    picDisp->resize(TwipsRect(240, 2400, 5175, 3855).size());
     resize(PixelsX(11835), PixelsY(11040));
+    PlacePictureView();
+}
+
+// The picture's room starts where the picture box does and takes the rest of
+// the window, less the left margin on the right and at the bottom.
+void frmMain::PlacePictureView() {
+    const QRect design = TwipsRect(240, 2400, 5175, 3855);
+    picView->setGeometry(design.left(), design.top(), std::max(0, width() - 2 * design.left()),
+                         std::max(0, height() - design.top() - design.left()));
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    PlacePictureView();
 }
 
 void frmMain::SetTabOrder() {
@@ -141,6 +158,9 @@ void frmMain::ConnectEvents() {
     connect(cmdPlay, &QPushButton::clicked, this, [this] { cmdPlay_Click(); });
     connect(cmdStop, &QPushButton::clicked, this, [this] { cmdStop_Click(); });
     picDisp->PointerChanged = [this] { UpdatePixelLabel(); };
+    picView->RoomChanged = [this] {
+        if (zoomFit_) ZoomFit();
+    };
     picDisp->ZoomWheel = [this](int notches) { notches > 0 ? ZoomIn() : ZoomOut(); };
 }
 
@@ -198,9 +218,12 @@ void frmMain::Combo1_Click() {
     // Held here: a nested handler may replace entries while the bar's changes draw.
     const std::shared_ptr<cAVI> clip = AVIList.at(static_cast<std::size_t>(CurrentAVI));
     if (!clip) return;  // unloaded
+    // A clip chosen during playback plays at its own interval.
+    if (IsPlaying) newRun_ = true;
     SetTimeLineRange(*clip);
-    SetZoom(1);
+    SetZoomPower(0);
     SizePicDisp(*clip);
+    picView->ScrollHome();
     ShowFrame();
     UpdateMemLabel();
 }

@@ -16,6 +16,7 @@
 #include "GoToDialog.h"
 #include "LoadProgress.h"
 #include "PictureBox.h"
+#include "PictureView.h"
 #include "clip/cAVI.h"
 
 class QCheckBox;
@@ -41,6 +42,8 @@ public:
     QCheckBox* chkCatch = nullptr;
     QScrollBar* TimeLine = nullptr;
     PictureBox* picDisp = nullptr;
+    // The room for picDisp, which scrolls it; grows with the window.
+    PictureView* picView = nullptr;
     CommonDialog CDLoad;
     // Right of "Use Catch": the shown frame, the pixel under the pointer, the zoom.
     QLabel* lblFrame = nullptr;
@@ -87,6 +90,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -95,6 +99,7 @@ private:
     void CreateControls();
     void CreateTimeLine();
     void PlaceControls();
+    void PlacePictureView();
     void SetTabOrder();
     void ConnectEvents();
     void CreateReadout();
@@ -113,7 +118,11 @@ private:
     void CopyFrame();
     void ZoomIn();
     void ZoomOut();
-    void SetZoom(int zoom);
+    void ZoomActual();
+    void ZoomFit();
+    // Leaves Fit, which follows the room, for a fixed zoom.
+    void SetZoomPower(int power);
+    void ShowZoom();
     // The shown frame as a bitmap, or false after telling the user why not.
     bool ReadShownFrame(cDIBx& dib);
     void PlayLoop();
@@ -135,6 +144,11 @@ private:
     float twipsPerPixelY_ = 15.0f;
     bool unloaded_ = false;
     bool loading_ = false;
+    // Fit chooses the zoom again whenever the room changes.
+    bool zoomFit_ = false;
+    // Set when another clip becomes current during playback: the loop then
+    // starts a new run at that clip's interval.
+    bool newRun_ = false;
 };
 
 // The files among dropped URLs, as local paths in their order; folders are

@@ -14,8 +14,8 @@ namespace {
 
 enum Action { LoadGood, LoadHostile, Cancel, Choose, ScrollTo, Keys, ToggleCatch, Clear, Play };
 const double kWeights[] = {8, 8, 3, 15, 15, 30, 8, 8, 5};
-const int kKeys[] = {Qt::Key_Left, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home,
-                     Qt::Key_End,  Qt::Key_Plus,   Qt::Key_Minus};
+const int kKeys[] = {Qt::Key_Left, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End,
+                     Qt::Key_Plus, Qt::Key_Minus,  Qt::Key_F,        Qt::Key_1};
 
 class Monkey : public WindowTest {
 protected:
@@ -57,10 +57,10 @@ protected:
                 if (entries == 0) break;
                 window->Combo1->setCurrentIndex(Below(entries));
                 emit window->Combo1->activated(window->Combo1->currentIndex());
-                EXPECT_EQ(QPoint(bar.value(), window->picDisp->Zoom()), QPoint(bar.minimum(), 1));
+                EXPECT_EQ(QPoint(bar.value(), window->picDisp->ZoomPower()), QPoint(bar.minimum(), 0));
                 break;
             case ScrollTo: bar.setValue(bar.minimum() + Below(bar.maximum() - bar.minimum() + 1)); break;
-            case Keys: Key(kKeys[Below(7)]); break;
+            case Keys: Key(kKeys[Below(int(std::size(kKeys)))]); break;
             case ToggleCatch: window->chkCatch->click(); break;
             case Clear: window->cmdClear->click(); break;
             case Play: {
@@ -89,12 +89,15 @@ protected:
         EXPECT_EQ(window->cmdPlay->isEnabled() && window->cmdStop->isEnabled(), !goodEntries_.empty());
         if (goodEntries_.empty()) {  // nothing moves, zooms or is read out before the first clip
             EXPECT_EQ(QString("%1 %2 %3").arg(window->TimeLine->maximum()).arg(window->TimeLine->value())
-                          .arg(window->picDisp->Zoom()) + window->lblFrame->text() + window->lblZoom->text(), "0 0 1");
+                          .arg(window->picDisp->ZoomPower()) + window->lblFrame->text() + window->lblZoom->text(), "0 0 0");
             return;
         }
         const cAVI& clip = *clips.at(window->Combo1->currentIndex());
         const QScrollBar& bar = *window->TimeLine;
-        EXPECT_EQ(window->picDisp->size(), QSize(clip.GetWidth(), clip.GetHeight()) * window->picDisp->Zoom());
+        // Enlarged whole, or reduced with a partial block at the far edges.
+        const int power = window->picDisp->ZoomPower();
+        const auto zoomed = [power](int length) { return power >= 0 ? length << power : -(-length >> -power); };
+        EXPECT_EQ(window->picDisp->size(), QSize(zoomed(clip.GetWidth()), zoomed(clip.GetHeight())));
         EXPECT_EQ(QPoint(bar.minimum(), bar.maximum()), QPoint(clip.GetFirstFrame(), clip.GetLastFrame()));
         // The readout names the bar's frame and range, and the first frame is at 0:00:00.000.
         const QString readout = window->lblFrame->text();
