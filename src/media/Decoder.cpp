@@ -31,12 +31,13 @@ bool FrameThreadsExact(AVCodecID codec) {
     }
 }
 
-libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int threads) {
+libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int threads, int flags) {
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
     if (!decoder) return nullptr;
     libav::CodecPtr codec(avcodec_alloc_context3(decoder));
     if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0) return nullptr;
     codec->pkt_timebase = timeBase;
+    codec->flags |= flags;
     // A damaged picture header can claim any size; the decoder refuses
     // pictures larger than the largest frame the reader converts.
     codec->max_pixels = kMaxFramePixels;
@@ -46,8 +47,43 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, i
     return codec;
 }
 
+namespace {
+
+struct ParserCloser {
+    void operator()(AVCodecParserContext* p) const { av_parser_close(p); }
+};
+
+// The picture size the codec's parser reads off the sequence header in the
+// stream's extradata and first packet, as the decoder sizes its pictures
+// (H.264 and HEVC cropped, MPEG-4 from the object layer); nothing where the
+// parser reports none.
+std::optional<PictureShape> ParsedShape(FrameTable& table, const AVCodecParameters* par) {
+    std::unique_ptr<AVCodecParserContext, ParserCloser> parser(av_parser_init(par->codec_id));
+    libav::CodecPtr context(avcodec_alloc_context3(nullptr));
+    libav::PacketPtr packet(av_packet_alloc());
+    if (!parser || !context || !packet || avcodec_parameters_to_context(context.get(), par) < 0 ||
+        table.Packets().empty() || !table.Read(0, packet.get()))
+        return std::nullopt;
+    parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    std::uint8_t* out = nullptr;
+    int outSize = 0;
+    av_parser_parse2(parser.get(), context.get(), &out, &outSize, packet->data, packet->size, AV_NOPTS_VALUE,
+                     AV_NOPTS_VALUE, 0);
+    // Parsers that read a size either report it or give it to the context
+    // when the container left it out.
+    int width = parser->width, height = parser->height;
+    if ((width <= 0 || height <= 0) && par->width <= 0) width = context->width, height = context->height;
+    if (width <= 0 || height <= 0) return std::nullopt;
+    return PictureShape{width, height, static_cast<AVPixelFormat>(parser->format)};
+}
+
+}  // namespace
+
 std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecParameters* par, AVRational timeBase) {
-    libav::CodecPtr codec = OpenDecoder(par, timeBase, 1);
+    if (std::optional<PictureShape> parsed = ParsedShape(table, par)) return parsed;
+    // Low delay: the first picture comes out as soon as it is decoded, not
+    // when the reorder buffer fills; only its size counts here.
+    libav::CodecPtr codec = OpenDecoder(par, timeBase, 1, AV_CODEC_FLAG_LOW_DELAY);
     libav::PacketPtr packet(av_packet_alloc());
     libav::FramePtr frame(av_frame_alloc());
     if (!codec || !packet || !frame) return std::nullopt;

@@ -68,7 +68,6 @@ libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
     return dst;
 }
 
-
 }  // namespace
 
 // ---- Opening ---------------------------------------------------------------
