@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <random>
 #include <set>
-#include <unordered_map>
+#include <string>
 
 #include "clip/cAVI.h"
 

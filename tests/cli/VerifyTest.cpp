@@ -3,6 +3,8 @@
 // catching a reader that shows the wrong picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "ClipMaker.h"
