@@ -32,6 +32,14 @@ void PictureView::ScrollHome() {
     verticalScrollBar()->setValue(0);
 }
 
+void PictureView::ShowDraggable() {
+    // An open hand where dragging moves the picture.
+    if (horizontalScrollBar()->maximum() > 0 || verticalScrollBar()->maximum() > 0)
+        picture_->setCursor(Qt::OpenHandCursor);
+    else
+        picture_->unsetCursor();
+}
+
 bool PictureView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == picture_) {
         switch (event->type()) {
@@ -56,8 +64,9 @@ bool PictureView::eventFilter(QObject* watched, QEvent* event) {
             case QEvent::MouseButtonRelease:
                 if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton) break;
                 dragging_ = false;
-                picture_->unsetCursor();
+                ShowDraggable();
                 break;
+            case QEvent::Enter: ShowDraggable(); break;
             default: break;
         }
     }

@@ -31,6 +31,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    void ShowDraggable();
+
     PictureBox* picture_;
     // While the left button drags the picture: where it went down, and the
     // scroll position then.
