@@ -52,6 +52,9 @@ public:
     GoToPresenter AskGoTo = AskGoToWithDialog;
     LoadProgress::Presenter ShowProgress = LoadProgress::ShowProgressDialog;
     int ProgressAfterMs = 500;
+    // The zoom a clip is shown at when it is chosen: the last one the user
+    // picked; WindowSettings keeps it between runs.
+    int ClipZoom = 1;
 
     void cmdLoad_Click();
     void Combo1_Click();
