@@ -121,9 +121,6 @@ int main(int argc, char** argv) {
                  "framewise-cli");
     app.set_version_flag("--version", std::string("framewise-cli ") + FRAMEWISE_VERSION);
     app.require_subcommand(1);
-    app.footer("Run 'framewise-cli COMMAND --help' for the arguments of one command.\n"
-               "Exit status: 0 done, 1 the operation failed (its message is on standard error),\n"
-               "2 the command line was wrong.");
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return std::string("framewise-cli: ") + e.what() + "\nRun 'framewise-cli --help' for usage.\n";
     });
@@ -146,7 +143,7 @@ int main(int argc, char** argv) {
         command->add_option("OUT", *out, "The image file to write")->required();
         command->callback([&status, file, frame, out] {
             std::int32_t n = 0;
-            ParseFrame(*frame, n);
+            ParseFrame(*frame, n);  // checked by kFrameNumber
             status = Frame(*file, n, *out);
         });
     }
@@ -156,6 +153,11 @@ int main(int argc, char** argv) {
         command->add_option("FILE", *file, "The BMP file")->required();
         command->callback([&status, file] { status = BmpInfo(*file); });
     }
+
+    // Set after the commands, which would inherit it.
+    app.footer("Run 'framewise-cli COMMAND --help' for the arguments of one command.\n"
+               "Exit status: 0 done, 1 the operation failed (its message is on standard error),\n"
+               "2 the command line was wrong.");
 
     ReportMessagesOnStderr();
     AVIFileInit();
