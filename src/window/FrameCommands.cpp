@@ -140,7 +140,6 @@ void frmMain::ZoomOut() { SetZoom(std::max(picDisp->Zoom() / 2, 1)); }
 void frmMain::SetZoom(int zoom) {
     if (!CurrentClip()) return;
     picDisp->SetZoom(zoom);
-    ClipZoom = zoom;
     lblZoom->setText(QStringLiteral("Zoom %1\u00D7").arg(zoom));
     UpdatePixelLabel();
 }

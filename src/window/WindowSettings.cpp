@@ -1,5 +1,6 @@
 #include "WindowSettings.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QSettings>
 
@@ -13,19 +14,21 @@ const QString kZoom = QStringLiteral("view/zoom");
 
 // The zoom is read and set only in these two, so that a change of what a zoom
 // is (the picture area is being reworked) touches nothing else here.
-void SaveZoom(const frmMain& window, QSettings& settings) { settings.setValue(kZoom, window.ClipZoom); }
+void SaveZoom(const frmMain& window, QSettings& settings) {
+    // Without a clip shown there is no zoom of this run; the last one stays.
+    settings.setValue(kZoom, window.Combo1->count() > 0 ? window.picDisp->Zoom() : window.StartZoom);
+}
 
 void RestoreZoom(frmMain& window, const QSettings& settings) {
     bool ok = false;
     const int zoom = settings.value(kZoom).toInt(&ok);
-    if (ok && (zoom == 1 || zoom == 2 || zoom == 4 || zoom == 8)) window.ClipZoom = zoom;
+    if (ok && (zoom == 1 || zoom == 2 || zoom == 4 || zoom == 8)) window.StartZoom = zoom;
 }
 
 }  // namespace
 
 std::unique_ptr<QSettings> UserSettings() {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("framewise"),
-                                       QStringLiteral("framewise"));
+    return std::make_unique<QSettings>(QStringLiteral("framewise"), QStringLiteral("framewise"));
 }
 
 void RestoreWindowSettings(frmMain& window, const QSettings& settings) {

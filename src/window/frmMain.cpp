@@ -199,7 +199,7 @@ void frmMain::Combo1_Click() {
     const std::shared_ptr<cAVI> clip = AVIList.at(static_cast<std::size_t>(CurrentAVI));
     if (!clip) return;  // unloaded
     SetTimeLineRange(*clip);
-    SetZoom(ClipZoom);
+    SetZoom(StartZoom);
     SizePicDisp(*clip);
     ShowFrame();
     UpdateMemLabel();

@@ -52,9 +52,9 @@ public:
     GoToPresenter AskGoTo = AskGoToWithDialog;
     LoadProgress::Presenter ShowProgress = LoadProgress::ShowProgressDialog;
     int ProgressAfterMs = 500;
-    // The zoom a clip is shown at when it is chosen: the last one the user
-    // picked; WindowSettings keeps it between runs.
-    int ClipZoom = 1;
+    // The zoom a chosen clip starts at: 1, or the zoom the last run ended
+    // with (WindowSettings).
+    int StartZoom = 1;
 
     void cmdLoad_Click();
     void Combo1_Click();
