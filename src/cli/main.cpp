@@ -1,13 +1,18 @@
-// framewise-cli: a clip's properties, any frame exported as BMP or PNG, a BMP's header.
+// framewise-cli: a clip's properties, any frame exported as BMP or PNG, a BMP's
+// header, and proof that every frame of a file is fetched exactly.
+// Exit status: 0 done, 1 the operation failed, 2 the command line was wrong.
 #include <charconv>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include <unistd.h>
 
 #include <random>
+
+#include <CLI/CLI.hpp>
 
 #include "bitmap/cDIBx.h"
 #include "cli/Verify.h"
@@ -18,13 +23,8 @@
 
 namespace {
 
-int Usage() {
-    std::cerr << "usage: framewise-cli info FILE\n"
-                 "       framewise-cli frame FILE N OUT.bmp|OUT.png\n"
-                 "       framewise-cli bmpinfo FILE.bmp\n"
-                 "       framewise-cli verify FILE [--seed S] [--positions N|all]\n";
-    return 1;
-}
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
 
 bool ParseFrame(std::string_view text, std::int32_t& frame) {
     const char* end = text.data() + text.size();
@@ -32,9 +32,18 @@ bool ParseFrame(std::string_view text, std::int32_t& frame) {
     return ec == std::errc() && ptr == end;
 }
 
+// A frame number as written: decimal digits with an optional minus sign,
+// nothing else (no "+", no "0x", no spaces), within 32 bits.
+const CLI::Validator kFrameNumber(
+    [](const std::string& text) {
+        std::int32_t frame = 0;
+        return ParseFrame(text, frame) ? std::string() : "not a frame number: " + text;
+    },
+    "FRAME");
+
 int Info(const std::string& path) {
     cAVI clip;
-    if (!clip.LoadAVI(path)) return 1;
+    if (!clip.LoadAVI(path)) return kFailed;
     std::cout << "first: " << clip.GetFirstFrame() << "\n"
               << "frames: " << clip.GetFrameCount() << "\n"
               << "rate: " << clip.GetRate() << "/" << clip.GetScale() << "\n"
@@ -46,34 +55,29 @@ int Info(const std::string& path) {
     return 0;
 }
 
-int Frame(const std::string& path, std::string_view frameText, const std::string& out) {
-    std::int32_t frame = 0;
-    if (!ParseFrame(frameText, frame)) {
-        std::cerr << "framewise-cli: not a frame number: " << frameText << "\n";
-        return 1;
-    }
+int Frame(const std::string& path, std::int32_t frame, const std::string& out) {
     cAVI clip;
-    if (!clip.LoadAVI(path)) return 1;
+    if (!clip.LoadAVI(path)) return kFailed;
     if (frame < clip.GetFirstFrame() || frame > clip.GetLastFrame()) {
         std::cerr << "framewise-cli: frame " << frame << " is outside " << clip.GetFirstFrame() << ".."
                   << clip.GetLastFrame() << "\n";
-        return 1;
+        return kFailed;
     }
     cDIBx dib;
     if (!clip.ReadFrame(frame, dib)) {
         std::cerr << "framewise-cli: frame " << frame << " could not be decoded\n";
-        return 1;
+        return kFailed;
     }
     if (std::string error; !WriteFrameFile(dib, out, error)) {
         std::cerr << "framewise-cli: could not write " << out << ": " << error << "\n";
-        return 1;
+        return kFailed;
     }
     return 0;
 }
 
 int BmpInfo(const std::string& path) {
     cDIBx dib;
-    if (!dib.CreateFromFile(path)) return 1;
+    if (!dib.CreateFromFile(path)) return kFailed;
     std::cout << "type: " << dib.FileType() << "\n"
               << "file_size: " << dib.SizeFileHeader() << "\n"
               << "bits_offset: " << dib.BitOffset() << "\n"
@@ -93,26 +97,19 @@ int BmpInfo(const std::string& path) {
     return 0;
 }
 
-// verify FILE [--seed S] [--positions N|all]; a fresh seed when none is given.
-int VerifyCommand(int argc, char** argv) {
-    std::uint32_t seed = std::random_device{}();
-    std::int32_t positions = 0;
-    for (int i = 3; i < argc; i += 2) {
-        const std::string_view option = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
-        const char* end = value.data() + value.size();
-        bool ok = false;
-        if (option == "--seed") ok = std::from_chars(value.data(), end, seed).ptr == end && !value.empty();
-        if (option == "--positions")
-            ok = value == "all" ? (positions = 0, true)
-                                : std::from_chars(value.data(), end, positions).ptr == end && positions > 0;
-        if (!ok) return Usage();
-    }
-    return VerifyFile(argv[2], seed, positions, ::isatty(STDERR_FILENO) == 1, std::cout, std::cerr);
+// A value a subcommand's option writes and its callback reads; it outlives
+// the parse because the callback shares it.
+template <typename T>
+std::shared_ptr<T> Value() {
+    return std::make_shared<T>();
 }
 
-}  // namespace
+bool IsCommand(CLI::App& app, const std::string& word) {
+    return !app.get_subcommands([&word](const CLI::App* command) { return command->check_name(word); }).empty();
+}
 
-int main(int argc, char** argv) {
+// Message boxes of the clip and the bitmap become one line on stderr.
+void ReportMessagesOnStderr() {
     SetMessageBoxHandler([](const std::string& text, const std::string&, int) {
         std::string line;
         for (char c : text) {
@@ -121,20 +118,85 @@ int main(int argc, char** argv) {
         }
         std::cerr << "framewise-cli: " << line << "\n";
     });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app("Prints a video clip's properties and exports any of its frames as BMP or PNG.",
+                 "framewise-cli");
+    app.set_version_flag("--version", std::string("framewise-cli ") + FRAMEWISE_VERSION);
+    app.require_subcommand(1);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return std::string("framewise-cli: ") + e.what() + "\nRun 'framewise-cli --help' for usage.\n";
+    });
+
+    // Each command: its arguments, then a callback that runs it and keeps its status.
+    int status = 0;
+    {
+        auto* command = app.add_subcommand("info", "A clip's first frame, frame count, rate, size, codec, container");
+        auto file = Value<std::string>();
+        command->add_option("FILE", *file, "The video file")->required();
+        command->callback([&status, file] { status = Info(*file); });
+    }
+    {
+        auto* command = app.add_subcommand("frame", "Frame N of a clip as a 24-bit BMP, or a PNG when OUT ends in .png");
+        auto file = Value<std::string>();
+        auto frame = Value<std::string>();
+        auto out = Value<std::string>();
+        command->add_option("FILE", *file, "The video file")->required();
+        command->add_option("N", *frame, "The frame number")->required()->check(kFrameNumber);
+        command->add_option("OUT", *out, "The image file to write")->required();
+        command->callback([&status, file, frame, out] {
+            std::int32_t n = 0;
+            ParseFrame(*frame, n);  // checked by kFrameNumber
+            status = Frame(*file, n, *out);
+        });
+    }
+    {
+        auto* command = app.add_subcommand("bmpinfo", "The header fields of a BMP file");
+        auto file = Value<std::string>();
+        command->add_option("FILE", *file, "The BMP file")->required();
+        command->callback([&status, file] { status = BmpInfo(*file); });
+    }
+
+    {
+        auto* command = app.add_subcommand("verify", "Checks that every frame fetched by jumping is the frame read straight through");
+        auto file = Value<std::string>();
+        auto seed = Value<std::uint32_t>();
+        auto positions = Value<std::string>();
+        *seed = std::random_device{}();
+        *positions = "all";
+        command->add_option("FILE", *file, "The video file")->required();
+        command->add_option("--seed", *seed, "Seed of the random jumps (printed when not given)");
+        command->add_option("--positions", *positions, "all, or N: a seeded sample of N frames")
+            ->check([](const std::string& text) {
+                std::int32_t n = 0;
+                return text == "all" || (ParseFrame(text, n) && n > 0) ? std::string()
+                                                                        : "not all or a positive count: " + text;
+            });
+        command->callback([&status, file, seed, positions] {
+            std::int32_t n = 0;  // 0: every position
+            if (*positions != "all") ParseFrame(*positions, n);
+            status = VerifyFile(*file, *seed, n, ::isatty(STDERR_FILENO) == 1, std::cout, std::cerr);
+        });
+    }
+
+    // Set after the commands, which would inherit it.
+    app.footer("Run 'framewise-cli COMMAND --help' for the arguments of one command.\n"
+               "Exit status: 0 done, 1 the operation failed (its message is on standard error),\n"
+               "2 the command line was wrong.");
+
+    ReportMessagesOnStderr();
     AVIFileInit();
-    int rc = 1;
-    const std::string_view command = argc > 1 ? argv[1] : "";
-    if (command == "info" && argc == 3) {
-        rc = Info(argv[2]);
-    } else if (command == "frame" && argc == 5) {
-        rc = Frame(argv[2], argv[3], argv[4]);
-    } else if (command == "verify" && argc >= 3) {
-        rc = VerifyCommand(argc, argv);
-    } else if (command == "bmpinfo" && argc == 3) {
-        rc = BmpInfo(argv[2]);
-    } else {
-        rc = Usage();
+    try {
+        // CLI11 would only say that a command is missing; name the word it did not know.
+        if (argc > 1 && argv[1][0] != '-' && !IsCommand(app, argv[1]))
+            throw CLI::ExtrasError("unknown command: " + std::string(argv[1]), CLI::ExitCodes::ExtrasError);
+        app.parse(argc, argv);  // runs the chosen command's callback
+    } catch (const CLI::ParseError& e) {
+        status = app.exit(e) == 0 ? 0 : kUsageError;  // --help and --version exit 0
     }
     AVIFileExit();
-    return rc;
+    return status;
 }

@@ -22,12 +22,17 @@ QString AnyCasePattern(const QString& pattern) {
 
 void CommonDialog::ShowOpen(QWidget* parent) {
     DialogMode = Mode::Open;
-    FileName = presenter_ ? presenter_(*this, parent) : QString();
+    Ask(parent);
 }
 
 void CommonDialog::ShowSave(QWidget* parent) {
     DialogMode = Mode::Save;
+    Ask(parent);
+}
+
+void CommonDialog::Ask(QWidget* parent) {
     FileName = presenter_ ? presenter_(*this, parent) : QString();
+    if (!FileName.isEmpty()) InitDir = QFileInfo(FileName).absolutePath();
 }
 
 QString CommonDialog::FileTitle() const { return QFileInfo(FileName).fileName(); }
@@ -63,6 +68,7 @@ void CommonDialog::Configure(QFileDialog& dialog) const {
                              dialog.setDefaultSuffix(suffixes.value(shown.indexOf(filter)));
                          });
     }
+    if (!InitDir.isEmpty()) dialog.setDirectory(InitDir);
     dialog.setWindowTitle(DialogTitle);
     dialog.setNameFilters(NameFilters());
     dialog.selectFile(FileName);

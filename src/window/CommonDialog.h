@@ -24,6 +24,9 @@ public:
     // Pairs of shown name and pattern list, joined by '|': "Avi|*.avi".
     QString Filter;
     QString DialogTitle;
+    // The folder the dialog opens in when FileName names none; a dialog that
+    // was answered remembers the answer's folder here.
+    QString InitDir;
     // Set by ShowOpen and ShowSave, for the presenter.
     Mode DialogMode = Mode::Open;
 
@@ -43,5 +46,7 @@ public:
     static QString AskWithFileDialog(const CommonDialog& settings, QWidget* parent);
 
 private:
+    void Ask(QWidget* parent);
+
     Presenter presenter_ = AskWithFileDialog;
 };

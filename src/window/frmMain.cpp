@@ -221,7 +221,7 @@ void frmMain::Combo1_Click() {
     // A clip chosen during playback plays at its own interval.
     if (IsPlaying) newRun_ = true;
     SetTimeLineRange(*clip);
-    SetZoomPower(0);
+    SetZoomPower(StartZoomPower);
     SizePicDisp(*clip);
     picView->ScrollHome();
     ShowFrame();

@@ -55,6 +55,9 @@ public:
     GoToPresenter AskGoTo = AskGoToWithDialog;
     LoadProgress::Presenter ShowProgress = LoadProgress::ShowProgressDialog;
     int ProgressAfterMs = 500;
+    // The zoom power a chosen clip starts at: 0 (one to one), or the zoom the
+    // last run ended with (WindowSettings).
+    int StartZoomPower = 0;
 
     void cmdLoad_Click();
     void Combo1_Click();
