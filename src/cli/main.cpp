@@ -1,11 +1,16 @@
 // framewise-cli: a clip's properties, any frame exported as BMP or PNG, a BMP's header.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <string_view>
 
+#include <filesystem>
+#include <vector>
+
 #include "bitmap/cDIBx.h"
+#include "cli/Commands.h"
 #include "clip/cAVI.h"
 #include "platform/MsgBox.h"
 #include "platform/mAVIDecs.h"
@@ -15,7 +20,9 @@ namespace {
 
 int Usage() {
     std::cerr << "usage: framewise-cli info FILE\n"
+                 "       framewise-cli frames FILE [--json] [--types]\n"
                  "       framewise-cli frame FILE N OUT.bmp|OUT.png\n"
+                 "       framewise-cli frame FILE N|A-B|A-B:S|@LIST[,...] OUTDIR/ [--png]\n"
                  "       framewise-cli bmpinfo FILE.bmp\n";
     return 1;
 }
@@ -37,6 +44,7 @@ int Info(const std::string& path) {
               << "height: " << clip.GetHeight() << "\n"
               << "codec: " << clip.GetCodecName() << "\n"
               << "container: " << clip.GetContainerName() << "\n";
+    PrintFormatLines(clip, std::cout);
     return 0;
 }
 
@@ -101,7 +109,18 @@ int main(int argc, char** argv) {
     AVIFileInit();
     int rc = 1;
     const std::string_view command = argc > 1 ? argv[1] : "";
-    if (command == "info" && argc == 3) {
+    // Options (--name) apart from the positional arguments.
+    std::vector<std::string> args, options;
+    for (int i = 2; i < argc; ++i) (std::string_view(argv[i]).starts_with("--") ? options : args).push_back(argv[i]);
+    const auto option = [&](std::string_view name) {
+        return std::find(options.begin(), options.end(), name) != options.end();
+    };
+    const auto outDir = [](const std::string& out) { return out.ends_with('/') || std::filesystem::is_directory(out); };
+    if (command == "frames" && args.size() == 1) {
+        rc = FramesCommand(args[0], option("--json"), option("--types"));
+    } else if (command == "frame" && args.size() == 3 && outDir(args[2])) {
+        rc = ExportFramesCommand(args[0], args[1], args[2], option("--png"));
+    } else if (command == "info" && argc == 3) {
         rc = Info(argv[2]);
     } else if (command == "frame" && argc == 5) {
         rc = Frame(argv[2], argv[3], argv[4]);

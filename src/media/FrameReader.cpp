@@ -22,6 +22,13 @@ constexpr std::size_t kPlayingKeepBytes = 0;
 
 std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
 
+constexpr std::uint8_t kFieldKnown = 1, kFieldInterlaced = 2, kFieldTopFirst = 4, kFieldRepeat = 8;
+
+std::uint8_t FieldFlagsOf(const AVFrame* f) {
+    return static_cast<std::uint8_t>(kFieldKnown | (f->interlaced_frame ? kFieldInterlaced : 0) |
+                                     (f->top_field_first ? kFieldTopFirst : 0) | (f->repeat_pict > 0 ? kFieldRepeat : 0));
+}
+
 bool IsPredicted(const AVFrame* f) {
     return f->pict_type == AV_PICTURE_TYPE_P || f->pict_type == AV_PICTURE_TYPE_B;
 }
@@ -88,6 +95,7 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
     if (!reader->OpenDecoder(codec, timeBase, width, height)) return nullptr;
     reader->packets_.front().key = true;  // decoding starts there
     reader->kinds_.assign(reader->packets_.size(), 0);
+    reader->fields_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
     return reader;
 }
@@ -182,6 +190,15 @@ PacketIndex FrameReader::StartKeyFor(PacketIndex packet) const {
         key = KeyAtOrBefore(key - 1);
     }
     return key;
+}
+
+PictureFields FrameReader::FieldsAt(std::int64_t position) const {
+    if (packets_.empty() || position < 0) return {};
+    PacketIndex packet = PacketFor(position);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    if (packet >= PacketCount() || !(fields_[packet] & kFieldKnown)) return {};
+    const std::uint8_t f = fields_[packet];
+    return {true, (f & kFieldInterlaced) != 0, (f & kFieldTopFirst) != 0, (f & kFieldRepeat) != 0};
 }
 
 FrameKind FrameReader::KindAt(std::int64_t position) const {
@@ -343,6 +360,9 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     run_.lastOut = packet;
     if (packet < run_.firstValid) return;
     kinds_[packet] = static_cast<char>(KindOf(frame));
+    fields_[packet] = FieldFlagsOf(frame);
+    lastFormat_ = {frame->format, codec_->profile, frame->colorspace, frame->color_range, frame->color_primaries,
+                   frame->color_trc, frame->sample_aspect_ratio.num, frame->sample_aspect_ratio.den};
     run_.lastFrame.reset(av_frame_clone(frame));
     if (packet == target_) targetFrame_.reset(av_frame_clone(frame));
     // A key picture asked for at its own packet costs one decode to get again,

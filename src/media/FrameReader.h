@@ -22,6 +22,7 @@
 #include "media/PackedBitmap.h"
 #include "media/PictureConverter.h"
 #include "media/PictureStore.h"
+#include "media/PositionFacts.h"
 
 struct ReaderSettings {
     int threads = 0;                     // 0: one per core, at most 8
@@ -38,6 +39,10 @@ public:
     // out while anyone else still holds it.
     std::shared_ptr<const std::uint8_t[]> Get(std::int64_t position);
     FrameKind KindAt(std::int64_t position) const;
+    // What the decoder said of the fields of the picture shown at `position`;
+    // not known until it has been decoded.
+    PictureFields FieldsAt(std::int64_t position) const;
+    const DecodedFormat& LastFormat() const { return lastFormat_; }
     FrameReaderStats Stats() const;
     std::string DecoderName() const;
 
@@ -98,6 +103,8 @@ private:
     PictureStore store_;
     std::unordered_map<PacketIndex, int> leading_;  // key packet -> pictures shown before it
     std::vector<char> kinds_;  // per packet: its picture's FrameKind once decoded
+    std::vector<std::uint8_t> fields_;  // per packet: its picture's field flags once decoded (kField*)
+    DecodedFormat lastFormat_;          // of the last picture decoded
     BITMAPINFOHEADER header_;  // of every packed bitmap
     std::size_t packedBytes_ = 0;  // header, bottom-up BGR rows, the converter's slack
     std::vector<std::shared_ptr<std::uint8_t[]>> pool_;
