@@ -60,6 +60,19 @@ bool ParseItem(std::string_view item, std::int32_t first, std::int32_t last, std
 }
 
 bool ParseItems(std::string_view text, char separator, std::int32_t first, std::int32_t last,
+                std::vector<std::int32_t>& frames, std::string& error);
+
+// A list file: items one a line (blank lines allowed); no further @ inside.
+bool ParseListFile(const std::string& path, std::int32_t first, std::int32_t last, std::vector<std::int32_t>& frames,
+                   std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return error = "cannot read the frame list " + path, false;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.find('@') != std::string::npos) return error = "a frame list inside the list " + path, false;
+    return ParseItems(text, '\n', first, last, frames, error);
+}
+
+bool ParseItems(std::string_view text, char separator, std::int32_t first, std::int32_t last,
                 std::vector<std::int32_t>& frames, std::string& error) {
     while (!text.empty()) {
         const std::size_t end = std::min(text.find(separator), text.size());
@@ -69,7 +82,9 @@ bool ParseItems(std::string_view text, char separator, std::int32_t first, std::
             if (separator == '\n') continue;  // blank lines in a list file
             return error = "empty item in the frame list", false;
         }
-        if (!ParseItem(item, first, last, frames, error)) return false;
+        const bool ok = item.starts_with('@') ? ParseListFile(std::string(item.substr(1)), first, last, frames, error)
+                                              : ParseItem(item, first, last, frames, error);
+        if (!ok) return false;
     }
     return true;
 }
@@ -86,14 +101,7 @@ void ShowProgress(std::size_t done, std::size_t total) {
 bool ParseFrameList(const std::string& list, std::int32_t first, std::int32_t last, std::vector<std::int32_t>& frames,
                     std::string& error) {
     frames.clear();
-    if (list.starts_with('@')) {
-        std::ifstream in(list.substr(1), std::ios::binary);
-        if (!in) return error = "cannot read the frame list " + list.substr(1), false;
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!ParseItems(text, '\n', first, last, frames, error)) return false;
-    } else if (!ParseItems(list, ',', first, last, frames, error)) {
-        return false;
-    }
+    if (!ParseItems(list, ',', first, last, frames, error)) return false;
     if (frames.empty()) return error = "the frame list is empty", false;
     return true;
 }
