@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include "FrameInspector.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -72,6 +74,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     SetTabOrder();
     ConnectEvents();
     CreateShortcuts();
+    Inspector = std::make_unique<FrameInspector>(*this);
     Form_Load();
 }
 
@@ -199,6 +202,7 @@ void frmMain::Combo1_Click() {
     const std::shared_ptr<cAVI> clip = AVIList.at(static_cast<std::size_t>(CurrentAVI));
     if (!clip) return;  // unloaded
     SetTimeLineRange(*clip);
+    Inspector->ClipChanged();
     SetZoom(1);
     SizePicDisp(*clip);
     ShowFrame();
@@ -252,6 +256,7 @@ void frmMain::ShowFrame() {
     clip->DrawFrame(frame, *picDisp, useCatch);
     UpdateFrameLabel();
     UpdatePixelLabel();
+    Inspector->FrameChanged();
 }
 
 void frmMain::UpdateMemLabel() {

@@ -18,6 +18,7 @@
 #include "PictureBox.h"
 #include "clip/cAVI.h"
 
+class FrameInspector;
 class QCheckBox;
 class QKeySequence;
 class QComboBox;
@@ -52,6 +53,8 @@ public:
     GoToPresenter AskGoTo = AskGoToWithDialog;
     LoadProgress::Presenter ShowProgress = LoadProgress::ShowProgressDialog;
     int ProgressAfterMs = 500;
+    // Key-frame ticks, marks and the frame facts panel.
+    std::unique_ptr<FrameInspector> Inspector;
 
     void cmdLoad_Click();
     void Combo1_Click();
