@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -199,6 +200,39 @@ PictureFields FrameReader::FieldsAt(std::int64_t position) const {
     if (packet >= PacketCount() || !(fields_[packet] & kFieldKnown)) return {};
     const std::uint8_t f = fields_[packet];
     return {true, (f & kFieldInterlaced) != 0, (f & kFieldTopFirst) != 0, (f & kFieldRepeat) != 0};
+}
+
+std::string FrameReader::SourceValuesAt(std::int64_t position, int x, int y) const {
+    if (packets_.empty() || position < 0 || !convertedSource_ || !convertedSource_->data[0]) return {};
+    PacketIndex packet = PacketFor(position);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    if (packet != convertedPacket_) return {};
+    const AVFrame* f = convertedSource_.get();
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM)) || width_ <= 0 || height_ <= 0)
+        return {};
+    // The decoded picture may differ in size from the stream's frame.
+    const int px = static_cast<int>(std::int64_t{x} * f->width / width_);
+    const int py = static_cast<int>(std::int64_t{y} * f->height / height_);
+    if (px < 0 || py < 0 || px >= f->width || py >= f->height) return {};
+    const bool rgb = (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+    const bool palette = (desc->flags & AV_PIX_FMT_FLAG_PAL) != 0;
+    static const char* const kYuv[] = {"Y", "Cb", "Cr", "A"};
+    static const char* const kRgb[] = {"R", "G", "B", "A"};
+    static const char* const kGray[] = {"Y", "A"};
+    const char* const* names = rgb ? kRgb : desc->nb_components <= 2 ? kGray : kYuv;
+    std::string text;
+    for (int c = 0; c < (palette ? 1 : desc->nb_components); ++c) {
+        // Chroma planes of YUV formats are subsampled.
+        const bool chroma = !rgb && !palette && desc->nb_components >= 3 && (c == 1 || c == 2);
+        const int cx = chroma ? px >> desc->log2_chroma_w : px;
+        const int cy = chroma ? py >> desc->log2_chroma_h : py;
+        std::uint32_t value = 0;
+        av_read_image_line2(&value, const_cast<const std::uint8_t**>(f->data), f->linesize, desc, cx, cy, c, 1, 0, 4);
+        if (!text.empty()) text += ' ';
+        text += std::string(palette ? "index" : names[c]) + ' ' + std::to_string(value);
+    }
+    return text;
 }
 
 FrameKind FrameReader::KindAt(std::int64_t position) const {
@@ -472,6 +506,11 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame,
     if (!buffer || !converter_->Convert(frame, buffer.get() + sizeof(BITMAPINFOHEADER))) return nullptr;
     ++stats_.conversions;
     convertedPacket_ = packet;
+    if (!convertedSource_) convertedSource_.reset(av_frame_alloc());
+    if (convertedSource_) {
+        av_frame_unref(convertedSource_.get());
+        if (av_frame_ref(convertedSource_.get(), frame) < 0) av_frame_unref(convertedSource_.get());
+    }
     current_ = std::move(buffer);
     return current_;
 }

@@ -43,6 +43,12 @@ public:
     // not known until it has been decoded.
     PictureFields FieldsAt(std::int64_t position) const;
     const DecodedFormat& LastFormat() const { return lastFormat_; }
+    // The decoded picture's own values at pixel (x, y) of `position` (top-down,
+    // in the stream's frame size), at its own bit depth, before conversion:
+    // "Y 940 Cb 512 Cr 512", "R 255 G 0 B 12", "index 7"; empty unless
+    // `position` shows the picture converted last (the reader keeps a
+    // reference to that one only, never a copy).
+    std::string SourceValuesAt(std::int64_t position, int x, int y) const;
     FrameReaderStats Stats() const;
     std::string DecoderName() const;
 
@@ -117,6 +123,7 @@ private:
     PacketIndex target_ = -1;
     libav::FramePtr targetFrame_;
     PacketIndex convertedPacket_ = -1;
+    libav::FramePtr convertedSource_;  // a reference to the picture converted last
     std::size_t keepLimit_ = 0;  // what the store may hold while this request decodes
     int pictureCount_ = -1;      // packets that get a picture in the whole stream, once known
     FrameReaderStats stats_;

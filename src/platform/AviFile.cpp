@@ -321,6 +321,10 @@ HRESULT AVIStreamGetFormatFacts(PAVISTREAM pavi, PGETFRAME pg, StreamFacts* fact
     return AVIERR_OK;
 }
 
+std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y) {
+    return pg ? pg->engine->SourceValuesAt(static_cast<std::int64_t>(lPos) - pg->start, x, y) : std::string();
+}
+
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos) {
     return pg ? pg->engine->FieldsAt(static_cast<std::int64_t>(lPos) - pg->start) : PictureFields{};
 }

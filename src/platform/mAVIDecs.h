@@ -87,6 +87,10 @@ std::vector<LONG> AVIStreamKeyFrames(PAVISTREAM pavi);
 // The stream's codec and picture format as its parameters give them, where
 // they leave a value open as reader pg (may be null) last decoded it.
 HRESULT AVIStreamGetFormatFacts(PAVISTREAM pavi, PGETFRAME pg, StreamFacts* facts);
+// The decoded picture's own values at pixel (x, y) of frame lPos, before
+// conversion ("Y 940 Cb 512 Cr 512"); empty unless frame lPos is the one the
+// reader converted last.
+std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y);
 // What the decoder said of the fields of frame lPos's picture, once decoded.
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos);
 
