@@ -24,7 +24,7 @@ QStringList ProbeFrames(const std::string& path, const std::string& entry) {
 }
 
 TEST_F(WindowTest, KeyTicksAndKeysFollowTheKeyFramesFfprobeReports) {
-    const std::string path = Clip("keys.mp4", "libx264 96x64 50 b=2 -x264-params=keyint=9:min-keyint=3:scenecut=0");
+    const std::string path = Clip("keys.mp4", "libx264 96x64 50 b=2 -x264-params=open-gop=1:keyint=9:min-keyint=9:scenecut=0");
     Load(path);
     const QStringList keyFlags = ProbeFrames(path, "key_frame");
     std::vector<std::int32_t> expected;
