@@ -1,8 +1,10 @@
-// framewise-cli: a clip's properties, any frame exported as BMP or PNG, a BMP's
-// header, and proof that every frame of a file is fetched exactly.
+// framewise-cli: a clip's properties, every position's facts, any frames
+// exported as BMP or PNG, a BMP's header, and proof that every frame of a file
+// is fetched exactly.
 // Exit status: 0 done, 1 the operation failed, 2 the command line was wrong.
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -15,6 +17,7 @@
 #include <CLI/CLI.hpp>
 
 #include "bitmap/cDIBx.h"
+#include "cli/Commands.h"
 #include "cli/Verify.h"
 #include "clip/cAVI.h"
 #include "platform/MsgBox.h"
@@ -32,15 +35,6 @@ bool ParseFrame(std::string_view text, std::int32_t& frame) {
     return ec == std::errc() && ptr == end;
 }
 
-// A frame number as written: decimal digits with an optional minus sign,
-// nothing else (no "+", no "0x", no spaces), within 32 bits.
-const CLI::Validator kFrameNumber(
-    [](const std::string& text) {
-        std::int32_t frame = 0;
-        return ParseFrame(text, frame) ? std::string() : "not a frame number: " + text;
-    },
-    "FRAME");
-
 int Info(const std::string& path) {
     cAVI clip;
     if (!clip.LoadAVI(path)) return kFailed;
@@ -52,6 +46,7 @@ int Info(const std::string& path) {
               << "height: " << clip.GetHeight() << "\n"
               << "codec: " << clip.GetCodecName() << "\n"
               << "container: " << clip.GetContainerName() << "\n";
+    PrintFormatLines(clip, std::cout);
     return 0;
 }
 
@@ -140,18 +135,38 @@ int main(int argc, char** argv) {
         command->callback([&status, file] { status = Info(*file); });
     }
     {
-        auto* command = app.add_subcommand("frame", "Frame N of a clip as a 24-bit BMP, or a PNG when OUT ends in .png");
+        auto* command = app.add_subcommand(
+            "frame", "Frame N of a clip as a 24-bit BMP (a PNG when OUT ends in .png), or the frames of a list "
+                     "into the folder OUT/");
         auto file = Value<std::string>();
         auto frame = Value<std::string>();
         auto out = Value<std::string>();
+        auto png = Value<bool>();
         command->add_option("FILE", *file, "The video file")->required();
-        command->add_option("N", *frame, "The frame number")->required()->check(kFrameNumber);
-        command->add_option("OUT", *out, "The image file to write")->required();
-        command->callback([&status, file, frame, out] {
+        command->add_option("N", *frame, "A frame number; with a folder OUT, a list: N, A-B, A-B:S (every S-th), "
+                                         "@FILE (one item a line), joined by commas")->required();
+        command->add_option("OUT", *out, "The image file to write, or a folder (ending in /) for a list")->required();
+        command->add_flag("--png", *png, "With a folder OUT: write PNG files instead of BMP");
+        command->callback([&status, file, frame, out, png] {
+            if (out->ends_with('/') || std::filesystem::is_directory(*out)) {
+                status = ExportFramesCommand(*file, *frame, *out, *png);
+                return;
+            }
             std::int32_t n = 0;
-            ParseFrame(*frame, n);  // checked by kFrameNumber
+            if (!ParseFrame(*frame, n)) throw CLI::ValidationError("N", "not a frame number: " + *frame);
             status = Frame(*file, n, *out);
         });
+    }
+    {
+        auto* command = app.add_subcommand(
+            "frames", "Every position: frame, pts, dts, time, key, repeat, packet position and size (CSV)");
+        auto file = Value<std::string>();
+        auto json = Value<bool>();
+        auto types = Value<bool>();
+        command->add_option("FILE", *file, "The video file")->required();
+        command->add_flag("--json", *json, "JSON instead of CSV");
+        command->add_flag("--types", *types, "Also each picture's type (I, P, B): decodes every frame");
+        command->callback([&status, file, json, types] { status = FramesCommand(*file, *json, *types); });
     }
     {
         auto* command = app.add_subcommand("bmpinfo", "The header fields of a BMP file");

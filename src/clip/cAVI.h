@@ -50,6 +50,7 @@ public:
     // decoded); Unknown outside the clip. Costs no decoding.
     FrameKind GetFrameKind(std::int32_t Frame) const;
     PGETFRAME FrameReader() const { return pGetFrame; }
+    PAVISTREAM Stream() const { return pAVIStream; }
     // Fetches frame `Frame` into `out` without drawing or caching.
     bool ReadFrame(std::int32_t Frame, cDIBx& out);
     std::int64_t CachedFrameCount() const { return static_cast<std::int64_t>(CatchSlots.size()); }

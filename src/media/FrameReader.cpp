@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -21,6 +22,13 @@ constexpr std::size_t kPoolBuffers = 4;
 constexpr std::size_t kPlayingKeepBytes = 0;
 
 std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
+
+constexpr std::uint8_t kFieldKnown = 1, kFieldInterlaced = 2, kFieldTopFirst = 4, kFieldRepeat = 8;
+
+std::uint8_t FieldFlagsOf(const AVFrame* f) {
+    return static_cast<std::uint8_t>(kFieldKnown | (f->interlaced_frame ? kFieldInterlaced : 0) |
+                                     (f->top_field_first ? kFieldTopFirst : 0) | (f->repeat_pict > 0 ? kFieldRepeat : 0));
+}
 
 bool IsPredicted(const AVFrame* f) {
     return f->pict_type == AV_PICTURE_TYPE_P || f->pict_type == AV_PICTURE_TYPE_B;
@@ -83,6 +91,7 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
     if (!reader->StartDecoder(codec, timeBase, width, height)) return nullptr;
     reader->packets_.front().key = true;  // decoding starts there
     reader->kinds_.assign(reader->packets_.size(), 0);
+    reader->fields_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
     return reader;
 }
@@ -171,6 +180,48 @@ PacketIndex FrameReader::StartKeyFor(PacketIndex packet) const {
         key = KeyAtOrBefore(key - 1);
     }
     return key;
+}
+
+PictureFields FrameReader::FieldsAt(std::int64_t position) const {
+    if (packets_.empty() || position < 0) return {};
+    PacketIndex packet = PacketFor(position);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    if (packet >= PacketCount() || !(fields_[packet] & kFieldKnown)) return {};
+    const std::uint8_t f = fields_[packet];
+    return {true, (f & kFieldInterlaced) != 0, (f & kFieldTopFirst) != 0, (f & kFieldRepeat) != 0};
+}
+
+std::string FrameReader::SourceValuesAt(std::int64_t position, int x, int y) const {
+    if (packets_.empty() || position < 0 || !convertedSource_ || !convertedSource_->data[0]) return {};
+    PacketIndex packet = PacketFor(position);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    if (packet != convertedPacket_) return {};
+    const AVFrame* f = convertedSource_.get();
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM)) || width_ <= 0 || height_ <= 0)
+        return {};
+    // The decoded picture may differ in size from the stream's frame.
+    const int px = static_cast<int>(std::int64_t{x} * f->width / width_);
+    const int py = static_cast<int>(std::int64_t{y} * f->height / height_);
+    if (px < 0 || py < 0 || px >= f->width || py >= f->height) return {};
+    const bool rgb = (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+    const bool palette = (desc->flags & AV_PIX_FMT_FLAG_PAL) != 0;
+    static const char* const kYuv[] = {"Y", "Cb", "Cr", "A"};
+    static const char* const kRgb[] = {"R", "G", "B", "A"};
+    static const char* const kGray[] = {"Y", "A"};
+    const char* const* names = rgb ? kRgb : desc->nb_components <= 2 ? kGray : kYuv;
+    std::string text;
+    for (int c = 0; c < (palette ? 1 : desc->nb_components); ++c) {
+        // Chroma planes of YUV formats are subsampled.
+        const bool chroma = !rgb && !palette && desc->nb_components >= 3 && (c == 1 || c == 2);
+        const int cx = chroma ? px >> desc->log2_chroma_w : px;
+        const int cy = chroma ? py >> desc->log2_chroma_h : py;
+        std::uint32_t value = 0;
+        av_read_image_line2(&value, const_cast<const std::uint8_t**>(f->data), f->linesize, desc, cx, cy, c, 1, 0, 4);
+        if (!text.empty()) text += ' ';
+        text += std::string(palette ? "index" : names[c]) + ' ' + std::to_string(value);
+    }
+    return text;
 }
 
 FrameKind FrameReader::KindAt(std::int64_t position) const {
@@ -341,6 +392,9 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     run_.lastOut = packet;
     if (packet < run_.firstValid) return;
     kinds_[packet] = static_cast<char>(KindOf(frame));
+    fields_[packet] = FieldFlagsOf(frame);
+    lastFormat_ = {frame->format, codec_->profile, frame->colorspace, frame->color_range, frame->color_primaries,
+                   frame->color_trc, frame->sample_aspect_ratio.num, frame->sample_aspect_ratio.den};
     run_.lastFrame.reset(av_frame_clone(frame));
     if (packet == target_) targetFrame_.reset(av_frame_clone(frame));
     // A key picture asked for at its own packet costs one decode to get again,
@@ -456,6 +510,11 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame,
     if (!buffer || !converter_->Convert(frame, buffer.get() + sizeof(BITMAPINFOHEADER))) return nullptr;
     ++stats_.conversions;
     convertedPacket_ = packet;
+    if (!convertedSource_) convertedSource_.reset(av_frame_alloc());
+    if (convertedSource_) {
+        av_frame_unref(convertedSource_.get());
+        if (av_frame_ref(convertedSource_.get(), frame) < 0) av_frame_unref(convertedSource_.get());
+    }
     current_ = std::move(buffer);
     return current_;
 }

@@ -24,6 +24,7 @@
 #include "media/PackedBitmap.h"
 #include "media/PictureConverter.h"
 #include "media/PictureStore.h"
+#include "media/PositionFacts.h"
 
 struct ReaderSettings {
     int threads = 0;                     // 0: one per core, at most 8
@@ -42,6 +43,16 @@ public:
     // out while anyone else still holds it.
     std::shared_ptr<const std::uint8_t[]> Get(std::int64_t position);
     FrameKind KindAt(std::int64_t position) const;
+    // What the decoder said of the fields of the picture shown at `position`;
+    // not known until it has been decoded.
+    PictureFields FieldsAt(std::int64_t position) const;
+    const DecodedFormat& LastFormat() const { return lastFormat_; }
+    // The decoded picture's own values at pixel (x, y) of `position` (top-down,
+    // in the stream's frame size), at its own bit depth, before conversion:
+    // "Y 940 Cb 512 Cr 512", "R 255 G 0 B 12", "index 7"; empty unless
+    // `position` shows the picture converted last (the reader keeps a
+    // reference to that one only, never a copy).
+    std::string SourceValuesAt(std::int64_t position, int x, int y) const;
     FrameReaderStats Stats() const;
     std::string DecoderName() const;
 
@@ -107,6 +118,8 @@ private:
     // end; targets from there on start at an earlier key.
     PacketIndex shortTail_ = kNoPacket;
     std::vector<char> kinds_;  // per packet: its picture's FrameKind once decoded
+    std::vector<std::uint8_t> fields_;  // per packet: its picture's field flags once decoded (kField*)
+    DecodedFormat lastFormat_;          // of the last picture decoded
     BITMAPINFOHEADER header_;  // of every packed bitmap
     std::size_t packedBytes_ = 0;  // header, bottom-up BGR rows, the converter's slack
     std::vector<std::shared_ptr<std::uint8_t[]>> pool_;
@@ -119,6 +132,7 @@ private:
     PacketIndex target_ = -1;
     libav::FramePtr targetFrame_;
     PacketIndex convertedPacket_ = -1;
+    libav::FramePtr convertedSource_;  // a reference to the picture converted last
     std::size_t keepLimit_ = 0;  // what the store may hold while this request decodes
     int pictureCount_ = -1;      // packets that get a picture in the whole stream, once known
     FrameReaderStats stats_;

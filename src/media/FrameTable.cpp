@@ -85,6 +85,7 @@ std::vector<TablePacket> ChunksFromIndex(AVStream* st, std::int64_t firstTimesta
         if (!e || e->size <= 0) continue;
         const bool key = (e->flags & AVINDEX_KEYFRAME) != 0;
         chunks.push_back({e->pos, e->size, e->timestamp - firstTimestamp, e->timestamp, key, false});
+        chunks.back().pts = chunks.back().dts = e->timestamp;  // a chunk's time is its place in the stream
     }
     return chunks;
 }
@@ -104,6 +105,7 @@ std::vector<TablePacket> ChunksFromScan(AVFormatContext* fmt, int streamIndex, s
         if (pkt->stream_index == streamIndex && pkt->size > 0 && pkt->pos >= 0) {
             const std::int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : position;
             chunks.push_back({pkt->pos - 8, pkt->size, ts - firstTimestamp, ts, chunks.empty(), false});
+            chunks.back().pts = chunks.back().dts = ts;
             position = ts + 1;
         }
         av_packet_unref(pkt.get());
@@ -164,6 +166,25 @@ public:
             }
             av_packet_unref(packet);
         }
+    }
+
+    void FillPresentationTimes() override {
+        if (timesFilled_) return;
+        timesFilled_ = true;
+        const bool missing = std::any_of(packets_.begin(), packets_.end(),
+                                         [](const TablePacket& p) { return p.pts == TablePacket::kNoTime; });
+        if (!missing || !known_ || !SeekBefore(0)) return;
+        // SeekBefore left the first known packet held; every packet read is
+        // recognised by its position and size, whatever order it comes in.
+        AVPacket* packet = held_.get();
+        PacketIndex at = heldIndex_;
+        do {
+            if (at < 0) at = Identify(packet, -1);
+            if (at >= 0) packets_[at].pts = packet->pts;
+            av_packet_unref(packet);
+            at = -1;
+        } while (ReadOwn(packet));
+        heldIndex_ = cursor_ = -1;
     }
 
 private:
@@ -255,6 +276,7 @@ private:
     PacketIndex cursor_ = -1;     // the packet the demuxer gives next, -1 when not known
     libav::PacketPtr held_;       // a packet read ahead while seeking
     PacketIndex heldIndex_ = -1;  // which one it is, -1 when none is held
+    bool timesFilled_ = false;
 };
 
 std::int64_t SeekTimestamp(std::int64_t dts, std::int64_t pts) { return dts != AV_NOPTS_VALUE ? dts : pts; }
@@ -277,6 +299,7 @@ std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source,
         if (!e || e->size <= 0) continue;
         packets.push_back({e->pos, e->size, 0, e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0,
                            (e->flags & AVINDEX_DISCARD_FRAME) != 0});
+        packets.back().dts = e->timestamp;
         const auto offset = offsets.find(e->pos);
         times.push_back(e->timestamp + (offset != offsets.end() ? offset->second : 0));
     }
@@ -316,6 +339,8 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
         if (pkt->stream_index == st->index && pkt->size > 0) {
             packets.push_back({pkt->pos, pkt->size, 0, SeekTimestamp(pkt->dts, pkt->pts),
                                (pkt->flags & AV_PKT_FLAG_KEY) != 0, (pkt->flags & AV_PKT_FLAG_DISCARD) != 0});
+            packets.back().pts = pkt->pts;
+            packets.back().dts = pkt->dts;
             times.push_back(pkt->pts);
             allTimed = allTimed && pkt->pts != AV_NOPTS_VALUE;
         }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,13 @@ struct TablePacket {
     std::int64_t ts = 0;    // the demuxer's timestamp of the packet, for seeking
     bool key = false;
     bool discard = false;   // decoded for the pictures that refer to it, never shown
+    // The demuxer's presentation and decode timestamps in the stream's time
+    // base, kNoTime where it gives none (sample tables learn their
+    // presentation times only from FillPresentationTimes). Facts for tools:
+    // positions never depend on them.
+    std::int64_t pts = kNoTime;
+    std::int64_t dts = kNoTime;
+    static constexpr std::int64_t kNoTime = std::numeric_limits<std::int64_t>::min();  // AV_NOPTS_VALUE
 };
 
 enum class PositionRule { Chunks, FrameSlots, Ranks };
@@ -50,6 +58,10 @@ public:
     // Fills `packet` with the payload of packet `index`. Readers ask for
     // consecutive indices, each run from a key packet on.
     virtual bool Read(PacketIndex index, AVPacket* packet) = 0;
+    // Gives every packet the presentation time the demuxer reports when it
+    // reads it. Tables built without reading packets (sample tables) read the
+    // stream once for it, without decoding; the others have them already.
+    virtual void FillPresentationTimes() {}
 
 protected:
     std::vector<TablePacket> packets_;

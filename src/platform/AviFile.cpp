@@ -29,6 +29,7 @@ struct AviStreamObject {
     int streamIndex = -1;
     AVISTREAMINFOA info;
     std::shared_ptr<FrameTable> table;
+    std::unique_ptr<PositionFacts> facts;  // made when first asked for
 };
 
 struct AviFrameReader {
@@ -138,6 +139,14 @@ AVISTREAMINFOA OtherStreamInfo(const AVStream* st, const FrameTable& table) {
 
 // Demuxers that make pictures of what is not video (still images, text):
 // such files are not clips.
+const PositionFacts& FactsOf(AviStreamObject& stream) {
+    if (!stream.facts) {
+        const AVRational tb = stream.source->format->streams[stream.streamIndex]->time_base;
+        stream.facts = std::make_unique<PositionFacts>(stream.table, tb.num, tb.den);
+    }
+    return *stream.facts;
+}
+
 bool NotVideo(const AVInputFormat* format) {
     const std::string_view name = format->name;
     return name == "image2" || name.ends_with("_pipe") || name == "tty" || name == "bin" || name == "xbin" ||
@@ -293,6 +302,40 @@ FrameKind AVIStreamGetFrameKind(PGETFRAME pg, LONG lPos) {
     return pg ? pg->engine->KindAt(static_cast<std::int64_t>(lPos) - pg->start) : FrameKind::Unknown;
 }
 
+HRESULT AVIStreamGetFrameFacts(PAVISTREAM pavi, LONG lPos, FrameFacts* facts) {
+    if (!pavi || !facts) return AVIERR_BADPARAM;
+    const std::int64_t start = pavi->info.dwStart;
+    *facts = FactsOf(*pavi).At(static_cast<std::int64_t>(lPos) - start);
+    if (facts->position < 0) return AVIERR_BADPARAM;
+    facts->position += start;
+    if (facts->repeat) facts->repeatOf += start;
+    return AVIERR_OK;
+}
+
+std::vector<LONG> AVIStreamKeyFrames(PAVISTREAM pavi) {
+    std::vector<LONG> keys;
+    if (!pavi) return keys;
+    for (const std::int64_t position : FactsOf(*pavi).KeyPositions()) {
+        const std::int64_t frame = position + pavi->info.dwStart;
+        if (frame > std::numeric_limits<LONG>::max()) break;
+        keys.push_back(static_cast<LONG>(frame));
+    }
+    return keys;
+}
+
+HRESULT AVIStreamGetFormatFacts(PAVISTREAM pavi, PGETFRAME pg, StreamFacts* facts) {
+    if (!pavi || !facts) return AVIERR_BADPARAM;
+    *facts = DescribeStream(pavi->source->format->streams[pavi->streamIndex], pg ? &pg->engine->LastFormat() : nullptr);
+    return AVIERR_OK;
+}
+
+std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y) {
+    return pg ? pg->engine->SourceValuesAt(static_cast<std::int64_t>(lPos) - pg->start, x, y) : std::string();
+}
+
+PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos) {
+    return pg ? pg->engine->FieldsAt(static_cast<std::int64_t>(lPos) - pg->start) : PictureFields{};
+}
 
 const std::vector<std::string>& AVIFileExtensions() {
     static const std::vector<std::string> extensions = {"avi", "mp4", "m4v", "mov", "qt",  "3gp", "3g2",

@@ -16,6 +16,7 @@
 
 #include "media/MediaTypes.h"
 #include "media/MemoryBudgets.h"
+#include "media/PositionFacts.h"
 #include "platform/WinTypes.h"
 
 struct AviFileObject;
@@ -77,6 +78,21 @@ void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes);
 std::string AVIStreamDecoderName(PGETFRAME pg);
 // What position lPos shows (MediaTypes.h), without decoding.
 FrameKind AVIStreamGetFrameKind(PGETFRAME pg, LONG lPos);
+// The facts of frame lPos from the frame table, without decoding
+// (PositionFacts.h); positions in them are frame numbers like lPos. The first
+// call on a stream whose table lacks presentation times reads the stream once.
+HRESULT AVIStreamGetFrameFacts(PAVISTREAM pavi, LONG lPos, FrameFacts* facts);
+// Frame numbers whose own picture is a key frame, in order, without decoding.
+std::vector<LONG> AVIStreamKeyFrames(PAVISTREAM pavi);
+// The stream's codec and picture format as its parameters give them, where
+// they leave a value open as reader pg (may be null) last decoded it.
+HRESULT AVIStreamGetFormatFacts(PAVISTREAM pavi, PGETFRAME pg, StreamFacts* facts);
+// The decoded picture's own values at pixel (x, y) of frame lPos, before
+// conversion ("Y 940 Cb 512 Cr 512"); empty unless frame lPos is the one the
+// reader converted last.
+std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y);
+// What the decoder said of the fields of frame lPos's picture, once decoded.
+PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos);
 
 // Long operations (listing the packets of a file that carries no index, in
 // AVIFileGetStream) call the handler now and then with the fraction done,

@@ -86,7 +86,13 @@ void frmMain::UpdateFrameLabel() {
 void frmMain::UpdatePixelLabel() {
     const std::optional<QPoint> pixel = CurrentClip() ? picDisp->PointedPixel() : std::nullopt;
     // Read from the frame's own pixels, not from what the screen shows.
-    lblPixel->setText(pixel ? PixelText(*pixel, picDisp->Image().PixelAt(pixel->x(), pixel->y())) : QString());
+    QString text = pixel ? PixelText(*pixel, picDisp->Image().PixelAt(pixel->x(), pixel->y())) : QString();
+    // The decoded picture's own values, while the reader still holds it.
+    if (pixel) {
+        const std::string source = AVIStreamSourceValues(CurrentClip()->FrameReader(), TimeLine->value(), pixel->x(), pixel->y());
+        if (!source.empty()) text += QStringLiteral(" \u00B7 ") + QString::fromStdString(source);
+    }
+    lblPixel->setText(text);
 }
 
 void frmMain::GoToFrame() {

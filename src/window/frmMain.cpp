@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include "FrameInspector.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -74,6 +76,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     ConnectEvents();
     CreateShortcuts();
     KeepKeysForFocusedControls(this);
+    Inspector = std::make_unique<FrameInspector>(*this);
     Form_Load();
 }
 
@@ -222,6 +225,7 @@ void frmMain::Combo1_Click() {
     if (IsPlaying) newRun_ = true;
     SetTimeLineRange(*clip);
     SetZoomPower(StartZoomPower);
+    Inspector->ClipChanged();
     SizePicDisp(*clip);
     picView->ScrollHome();
     ShowFrame();
@@ -275,6 +279,7 @@ void frmMain::ShowFrame() {
     clip->DrawFrame(frame, *picDisp, useCatch);
     UpdateFrameLabel();
     UpdatePixelLabel();
+    Inspector->FrameChanged();
 }
 
 void frmMain::UpdateMemLabel() {

@@ -19,6 +19,7 @@
 #include "PictureView.h"
 #include "clip/cAVI.h"
 
+class FrameInspector;
 class QCheckBox;
 class QKeySequence;
 class QComboBox;
@@ -58,6 +59,8 @@ public:
     // The zoom power a chosen clip starts at: 0 (one to one), or the zoom the
     // last run ended with (WindowSettings).
     int StartZoomPower = 0;
+    // Key-frame ticks, marks and the frame facts panel.
+    std::unique_ptr<FrameInspector> Inspector;
 
     void cmdLoad_Click();
     void Combo1_Click();
