@@ -156,7 +156,9 @@ protected:
         window->cmdClear->click();
     }
     void TearDown() override {
-        if (window) EXPECT_EQ(window->Clips().back()->GetCatchSize(), 0) << "the frame was drawn again";
+        if (window) {
+            EXPECT_EQ(window->Clips().back()->GetCatchSize(), 0) << "the frame was drawn again";
+        }
         WindowTest::TearDown();
     }
     QScrollBar& Across() { return *window->picView->horizontalScrollBar(); }
