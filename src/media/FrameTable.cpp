@@ -4,6 +4,7 @@
 #include <chrono>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "media/DemuxSource.h"
@@ -25,6 +26,15 @@ void ReadOnlyStream(AVFormatContext* fmt, int keep) {
 // time of each packet, in frames of the stream's time base, for frame slots).
 // Discard packets take the slot of the next shown packet.
 void AssignSlots(std::vector<TablePacket>& packets, PositionRule rule, const std::vector<std::int64_t>& times) {
+    // A packet presented at a frame slot an earlier packet already holds has
+    // no slot to be shown at: in the files that have them it holds no picture
+    // at all (an access unit of parameter sets or an end of sequence), so it
+    // is decoded like a discard packet and takes no position.
+    if (rule == PositionRule::FrameSlots) {
+        std::unordered_set<std::int64_t> taken;
+        for (std::size_t i = 0; i < packets.size(); ++i)
+            if (!packets[i].discard && !taken.insert(times[i]).second) packets[i].discard = true;
+    }
     std::vector<std::int64_t> slots;
     for (std::size_t i = 0; i < packets.size(); ++i)
         if (!packets[i].discard) slots.push_back(rule == PositionRule::FrameSlots ? times[i] : 0);
@@ -43,8 +53,11 @@ void AssignSlots(std::vector<TablePacket>& packets, PositionRule rule, const std
     }
 }
 
-// Timestamps count whole frames when the time base is exactly one frame.
+// Timestamps count whole frames when the time base is exactly one frame. A
+// millisecond time base is the container's clock (Matroska, WebM, FLV, ASF),
+// even where the demuxer, knowing no better, guessed 1000 frames a second.
 bool CountsFrames(const AVStream* st) {
+    if (st->time_base.num == 1 && st->time_base.den == 1000) return false;
     const AVRational rate = st->r_frame_rate.num > 0 ? st->r_frame_rate : st->avg_frame_rate;
     return rate.num > 0 && rate.den > 0 && av_cmp_q(av_inv_q(st->time_base), rate) == 0;
 }

@@ -110,17 +110,34 @@ AVISTREAMINFOA AviStreamInfo(const AviFileObject& file, const AVStream* st, cons
     return info;
 }
 
+// Pictures per second over the packets' presentation times: one less than
+// the positions over the span from the first to the last; 0/1 when unknown.
+AVRational SpanRate(const FrameTable& table, AVRational timeBase) {
+    std::int64_t low = std::numeric_limits<std::int64_t>::max(), high = std::numeric_limits<std::int64_t>::min();
+    for (const TablePacket& p : table.Packets())
+        if (p.pts != TablePacket::kNoTime && !p.discard) low = std::min(low, p.pts), high = std::max(high, p.pts);
+    const std::int64_t positions = table.PositionCount();
+    if (high <= low || positions < 2) return AVRational{0, 1};
+    AVRational rate{0, 1};
+    av_reduce(&rate.num, &rate.den, (positions - 1) * std::int64_t{timeBase.den}, (high - low) * timeBase.num,
+              std::numeric_limits<std::int32_t>::max());
+    return rate;
+}
+
 // The stream's nominal frame rate; a variable-rate stream (whose average
 // rate strays from it) its average rate; a stream counting whole frames the
-// rate its timestamps count.
+// rate its timestamps count; with no rate given, the span of its timestamps.
 AVRational NominalRate(const AVStream* st, const FrameTable& table) {
     if (table.Rule() == PositionRule::FrameSlots) return av_inv_q(st->time_base);
     const AVRational nominal = st->r_frame_rate;
     const AVRational average = st->avg_frame_rate;
-    const bool hasNominal = nominal.num > 0 && nominal.den > 0;
+    // A millisecond clock's 1000/1 is what the demuxer guesses when it finds no rate.
+    const bool clockGuess = av_cmp_q(st->time_base, AVRational{1, 1000}) == 0 && av_cmp_q(nominal, {1000, 1}) == 0;
+    const bool hasNominal = nominal.num > 0 && nominal.den > 0 && !clockGuess;
     const bool hasAverage = average.num > 0 && average.den > 0;
     if (hasNominal && (!hasAverage || std::abs(av_q2d(average) / av_q2d(nominal) - 1.0) < 0.01)) return nominal;
-    return hasAverage ? average : AVRational{0, 1};
+    if (hasAverage) return average;
+    return hasNominal ? nominal : SpanRate(table, st->time_base);
 }
 
 // Any other stream: frames from 0, as many as its frame table has positions.
