@@ -1,11 +1,13 @@
 #include "media/FrameReader.h"
 
+#include "media/DecodeAhead.h"
 #include "media/Decoder.h"
 #include "media/PictureMemory.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -20,6 +22,11 @@ constexpr std::size_t kAlignWindow = 12;
 constexpr std::size_t kPoolBuffers = 4;
 // Only the newest picture: anything more lands in fresh memory while playing.
 constexpr std::size_t kPlayingKeepBytes = 0;
+// Requests at most this many packets apart are steps (stepping, playing,
+// playing with dropped frames); anything farther is a jump.
+constexpr PacketIndex kStepReach = 8;
+// Pictures a worker prepares ahead of playing.
+constexpr PacketIndex kPlayAhead = 16;
 
 std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
 
@@ -44,38 +51,6 @@ FrameKind KindOf(const AVFrame* f) {
     }
 }
 
-void ReleasePictureBlock(void* opaque, std::uint8_t* data) {
-    FreePictureBlock(data, reinterpret_cast<std::uintptr_t>(opaque));
-}
-
-// A copy of `src` whose planes live in one block of picture memory.
-libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
-    const auto format = static_cast<AVPixelFormat>(src->format);
-    const int size = av_image_get_buffer_size(format, src->width, src->height, 64);
-    if (size <= 0) return libav::FramePtr(av_frame_clone(src));
-    // Padding past the last row, as the decoder's own buffers have, for the
-    // converter's vector loads.
-    const std::size_t bytes = static_cast<std::size_t>(size) + 64 + AV_INPUT_BUFFER_PADDING_SIZE;
-    auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));
-    if (!block) return nullptr;
-    libav::FramePtr dst(av_frame_alloc());
-    AVBufferRef* buffer = av_buffer_create(block, static_cast<int>(bytes), ReleasePictureBlock,
-                                           reinterpret_cast<void*>(static_cast<std::uintptr_t>(bytes)), 0);
-    if (!dst || !buffer) {
-        if (buffer) av_buffer_unref(&buffer);
-        else FreePictureBlock(block, bytes);
-        return nullptr;
-    }
-    dst->buf[0] = buffer;
-    dst->format = src->format;
-    dst->width = src->width;
-    dst->height = src->height;
-    if (av_image_fill_arrays(dst->data, dst->linesize, block, format, src->width, src->height, 64) < 0 ||
-        av_frame_copy(dst.get(), src) < 0 || av_frame_copy_props(dst.get(), src) < 0)
-        return nullptr;
-    return dst;
-}
-
 }  // namespace
 
 // ---- Opening ---------------------------------------------------------------
@@ -93,8 +68,17 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
     reader->kinds_.assign(reader->packets_.size(), 0);
     reader->fields_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
+    if (settings.decodeAhead) {
+        reader->codecParameters_.reset(avcodec_parameters_alloc());
+        reader->timeBase_ = timeBase;
+        if (!reader->codecParameters_ || avcodec_parameters_copy(reader->codecParameters_.get(), codec) < 0)
+            reader->settings_.decodeAhead = false;
+    }
     return reader;
 }
+
+// The worker goes first: it may be decoding.
+FrameReader::~FrameReader() { ahead_.reset(); }
 
 bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
     codec_ = OpenDecoder(par, timeBase, settings_.threads);
@@ -136,6 +120,7 @@ bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase
 FrameReaderStats FrameReader::Stats() const {
     FrameReaderStats stats = stats_;
     stats.keptBytes = store_.Bytes();
+    stats.aheadBytes = ahead_ ? ahead_->Bytes() : 0;
     return stats;
 }
 
@@ -263,19 +248,124 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
     if (packet >= PacketCount()) return nullptr;
     if (packet == convertedPacket_) return current_;
-    if (AVFrame* kept = store_.Find(packet)) return Convert(kept, packet);
+    std::shared_ptr<const std::uint8_t[]> bitmap;
+    if (ahead_ && !store_.Has(packet)) {
+        if (libav::FramePtr ready = ahead_->Take(packet, OwnDecodeTime(packet))) {
+            ++stats_.aheadServed;
+            Note(packet, ready.get());
+            bitmap = Convert(ready.get(), packet);
+        }
+    }
+    if (!bitmap) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint64_t before = stats_.picturesOut;
+        AVFrame* picture = Decoded(packet);
+        if (const std::uint64_t pictures = stats_.picturesOut - before) {
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double each = seconds / static_cast<double>(pictures);
+            secondsPerPicture_ = secondsPerPicture_ > 0 ? 0.75 * secondsPerPicture_ + 0.25 * each : each;
+        }
+        bitmap = picture ? Convert(picture, packet) : nullptr;
+    }
+    if (settings_.decodeAhead) PlanAhead(packet);
+    return bitmap;
+}
 
+const AVFrame* FrameReader::Picture(PacketIndex packet) {
+    if (packet < 0 || packet >= PacketCount() || packets_[packet].discard) return nullptr;
+    if (pictureCount_ > 0 && packet >= pictureCount_) return nullptr;
+    return Decoded(packet);
+}
+
+bool FrameReader::CanContinueTo(PacketIndex packet, PacketIndex key) const {
+    return run_.mode == Mode::Aligned && run_.used && !run_.ended && run_.nextOut <= packet &&
+           run_.firstValid <= packet && key <= run_.nextFeed;
+}
+
+AVFrame* FrameReader::Decoded(PacketIndex packet) {
+    if (AVFrame* kept = store_.Find(packet)) return kept;
     const PacketIndex key = StartKeyFor(packet);
-    const bool canContinue = run_.mode == Mode::Aligned && run_.used && !run_.ended && run_.nextOut <= packet &&
-                             run_.firstValid <= packet && key <= run_.nextFeed;
+    const bool canContinue = CanContinueTo(packet, key);
     if (!canContinue) StartRun(key);
     // Playing straight on keeps only a short tail of pictures, so the decoder
     // recycles its picture buffers instead of touching fresh memory for every
     // frame; a run rolled forward to a far target keeps all it decoded, which
     // is what stepping back needs.
     keepLimit_ = canContinue && packet - run_.nextOut <= 1 ? kPlayingKeepBytes : settings_.keepBytes;
-    AVFrame* picture = DecodeUntil(packet);
-    return picture ? Convert(picture, packet) : nullptr;
+    return DecodeUntil(packet);
+}
+
+// ---- Decoding ahead ----------------------------------------------------------
+
+// How long this reader would take to decode `packet` itself, as measured so
+// far: the longest a request waits for the worker.
+std::chrono::nanoseconds FrameReader::OwnDecodeTime(PacketIndex packet) const {
+    const PacketIndex key = StartKeyFor(packet);
+    const PacketIndex from = CanContinueTo(packet, key) ? run_.nextOut : key;
+    const double seconds = secondsPerPicture_ * static_cast<double>(std::max(1, packet - from + 1));
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(seconds * 1e9));
+}
+
+// Pictures of this stream's size the worker may hold.
+PacketIndex FrameReader::AheadCapacity() const {
+    const auto format = lastFormat_.format >= 0 ? static_cast<AVPixelFormat>(lastFormat_.format) : AV_PIX_FMT_YUV420P;
+    const int bytes = av_image_get_buffer_size(format, width_, height_, 64);
+    if (bytes <= 0) return 0;
+    const std::size_t each = static_cast<std::size_t>(bytes) + 64 + AV_INPUT_BUFFER_PADDING_SIZE + sizeof(AVFrame);
+    return static_cast<PacketIndex>(std::min<std::size_t>(DecodeAhead::BudgetBytes() / each, PacketCount()));
+}
+
+// Gives the worker its next job after a request for `packet`. Stepping back,
+// it prepares the pictures below `packet` as far as its budget reaches, the
+// nearest GOP first, once fewer than half of them are ready; playing on, the
+// next few frames. A jump leaves it idle and forgets what it held.
+void FrameReader::PlanAhead(PacketIndex packet) {
+    const PacketIndex last = std::exchange(lastRequest_, packet);
+    if (last < 0 || packet == last) return;
+    const int direction = packet < last && last - packet <= kStepReach   ? -1
+                          : packet > last && packet - last <= kStepReach ? 1
+                                                                         : 0;
+    const bool turned = direction != direction_;
+    direction_ = direction;
+    if (direction == 0) {
+        if (ahead_) {
+            ahead_->Post({});
+            ahead_->Retain(packet, packet);
+        }
+        return;
+    }
+    if (!ahead_) {
+        ahead_ = DecodeAhead::Start(*table_, codecParameters_.get(), timeBase_, width_, height_, settings_.threads);
+        if (!ahead_) {
+            settings_.decodeAhead = false;
+            return;
+        }
+    }
+    const PacketIndex capacity = AheadCapacity();
+    if (capacity < 2) return;
+    const auto ready = [&](PacketIndex p) { return packets_[p].discard || store_.Has(p) || ahead_->Holds(p); };
+    std::vector<DecodeAhead::Chunk> chunks;
+    if (direction < 0) {
+        const PacketIndex low = std::max(0, packet - capacity);
+        ahead_->Retain(low, packet + kStepReach);
+        PacketIndex top = packet - 1;
+        while (top >= low && ready(top)) --top;
+        if (top < low || packet - 1 - top >= capacity / 2 || (!turned && ahead_->Busy())) return;
+        for (PacketIndex high = top; high >= low;) {
+            const PacketIndex key = KeyAtOrBefore(high);
+            chunks.push_back({std::max(key, low), high});
+            high = key - 1;
+        }
+    } else {
+        const PacketIndex reach = std::min(capacity, kPlayAhead);
+        const PacketIndex high = std::min(PacketCount() - 1, packet + reach);
+        ahead_->Retain(packet - kStepReach, high);
+        PacketIndex next = packet + 1;
+        while (next <= high && ready(next)) ++next;
+        if (next > high || next - packet - 1 >= reach / 2 || (!turned && ahead_->Busy())) return;
+        chunks.push_back({next, high});
+    }
+    ahead_->Post(std::move(chunks));
 }
 
 void FrameReader::StartRun(PacketIndex key) {
@@ -296,6 +386,7 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
     targetFrame_.reset();
     for (int restarts = 0;;) {
         if (targetFrame_) return targetFrame_.get();
+        if (interrupt_ && interrupt_->load(std::memory_order_relaxed)) return nullptr;
         if (run_.mode == Mode::Aligned && run_.firstValid > target) {
             // This run cannot show the target: start one key earlier.
             if (run_.key == 0 || ++restarts > 64) return nullptr;
@@ -388,13 +479,18 @@ void FrameReader::OnPicture(AVFrame* frame) {
     KeepAt(packet, frame);
 }
 
-void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
-    run_.lastOut = packet;
-    if (packet < run_.firstValid) return;
+// What the picture of `packet` tells about it.
+void FrameReader::Note(PacketIndex packet, const AVFrame* frame) {
     kinds_[packet] = static_cast<char>(KindOf(frame));
     fields_[packet] = FieldFlagsOf(frame);
     lastFormat_ = {frame->format, codec_->profile, frame->colorspace, frame->color_range, frame->color_primaries,
                    frame->color_trc, frame->sample_aspect_ratio.num, frame->sample_aspect_ratio.den};
+}
+
+void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
+    run_.lastOut = packet;
+    if (packet < run_.firstValid) return;
+    Note(packet, frame);
     run_.lastFrame.reset(av_frame_clone(frame));
     if (packet == target_) targetFrame_.reset(av_frame_clone(frame));
     // A key picture asked for at its own packet costs one decode to get again,

@@ -9,6 +9,8 @@
 // out the same as when stepping from the start.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -29,7 +31,12 @@
 struct ReaderSettings {
     int threads = 0;                     // 0: one per core, at most 8
     std::size_t keepBytes = kReaderKeepBytes;  // budget of the picture store
+    // A worker thread decodes the pictures that stepping back or playing on
+    // will ask for next (DecodeAhead.h).
+    bool decodeAhead = false;
 };
+
+class DecodeAhead;
 
 class FrameReader {
 public:
@@ -38,6 +45,7 @@ public:
     static std::unique_ptr<FrameReader> Open(std::shared_ptr<FrameTable> table, const AVCodecParameters* codec,
                                              AVRational timeBase, int width, int height,
                                              const ReaderSettings& settings);
+    ~FrameReader();
     // The packed bitmap of `position` (0-based from the stream's first
     // frame), or null. The reader never writes into a buffer it has handed
     // out while anyone else still holds it.
@@ -55,6 +63,13 @@ public:
     std::string SourceValuesAt(std::int64_t position, int x, int y) const;
     FrameReaderStats Stats() const;
     std::string DecoderName() const;
+
+    // The decoded picture of `packet` (what Get converts), valid until the
+    // next call; null when the packet has no picture of its own or decoding
+    // was interrupted. For a decode-ahead worker.
+    const AVFrame* Picture(PacketIndex packet);
+    // While `*flag` is set, decoding stops at the next picture.
+    void SetInterrupt(const std::atomic<bool>* flag) { interrupt_ = flag; }
 
 private:
     enum class Mode { Aligned, Aligning };
@@ -88,7 +103,13 @@ private:
     PacketIndex NextShown(PacketIndex packet) const;
     PacketIndex KeyAtOrBefore(PacketIndex packet) const;
     PacketIndex StartKeyFor(PacketIndex packet) const;
+    bool CanContinueTo(PacketIndex packet, PacketIndex key) const;
+    AVFrame* Decoded(PacketIndex packet);
     void StartRun(PacketIndex key);
+    std::chrono::nanoseconds OwnDecodeTime(PacketIndex packet) const;
+    void PlanAhead(PacketIndex packet);
+    PacketIndex AheadCapacity() const;
+    void Note(PacketIndex packet, const AVFrame* frame);
     AVFrame* DecodeUntil(PacketIndex target);
     bool Feed();
     bool ReadPacket(PacketIndex index, AVPacket* packet);
@@ -136,4 +157,13 @@ private:
     std::size_t keepLimit_ = 0;  // what the store may hold while this request decodes
     int pictureCount_ = -1;      // packets that get a picture in the whole stream, once known
     FrameReaderStats stats_;
+    double secondsPerPicture_ = 0;  // this reader's own decoding, as measured
+    const std::atomic<bool>* interrupt_ = nullptr;
+    // Decode ahead: the stream's parameters to start the worker with, the
+    // packet asked for last, which way the requests go (-1, 0, 1).
+    libav::ParametersPtr codecParameters_;
+    AVRational timeBase_{0, 1};
+    PacketIndex lastRequest_ = -1;
+    int direction_ = 0;
+    std::unique_ptr<DecodeAhead> ahead_;  // declared last: stopped first
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -66,7 +67,9 @@ bool CountsFrames(const AVStream* st) {
 
 class AviChunks : public FrameTable {
 public:
-    AviChunks(std::shared_ptr<DemuxSource> source, std::vector<TablePacket> chunks) : source_(std::move(source)) {
+    AviChunks(std::shared_ptr<DemuxSource> source, std::vector<TablePacket> chunks)
+        : source_(std::move(source)), url_(source_->format->url ? source_->format->url : ""),
+          fileSize_(source_->fileSize) {
         packets_ = std::move(chunks);
         rule_ = PositionRule::Chunks;
     }
@@ -74,9 +77,9 @@ public:
     bool Read(PacketIndex index, AVPacket* packet) override {
         const TablePacket& c = packets_[index];
         const std::int64_t payload = c.pos + 8;
-        if (payload < 0 || (source_->fileSize > 0 && payload + c.size > source_->fileSize)) return false;
-        if (av_new_packet(packet, c.size) < 0) return false;
-        AVIOContext* io = source_->format->pb;
+        if (payload < 0 || (fileSize_ > 0 && payload + c.size > fileSize_)) return false;
+        AVIOContext* io = Io();
+        if (!io || av_new_packet(packet, c.size) < 0) return false;
         if (avio_seek(io, payload, SEEK_SET) < 0 || avio_read(io, packet->data, c.size) != c.size) {
             av_packet_unref(packet);
             return false;
@@ -84,8 +87,28 @@ public:
         return true;
     }
 
+    std::shared_ptr<FrameTable> Reopened() const override {
+        return std::make_shared<AviChunks>(*this);  // without the shared demuxer
+    }
+
+    AviChunks(const AviChunks& other) : FrameTable(other), url_(other.url_), fileSize_(other.fileSize_) {}
+
 private:
+    // The shared demuxer's, or a reopened copy's own.
+    AVIOContext* Io() {
+        if (source_) return source_->format->pb;
+        if (!own_) {
+            AVIOContext* io = nullptr;
+            if (avio_open(&io, url_.c_str(), AVIO_FLAG_READ) < 0) return nullptr;
+            own_.reset(io);
+        }
+        return own_.get();
+    }
+
     std::shared_ptr<DemuxSource> source_;
+    std::string url_;
+    std::int64_t fileSize_ = 0;
+    libav::IoPtr own_;
 };
 
 // The index the demuxer read from the file ('idx1' or OpenDML 'indx').
@@ -136,7 +159,8 @@ class DemuxedPackets : public FrameTable {
 public:
     DemuxedPackets(std::shared_ptr<DemuxSource> source, int streamIndex, std::vector<TablePacket> packets,
                    PositionRule rule, const std::vector<std::int64_t>& times)
-        : source_(std::move(source)), stream_(streamIndex), held_(av_packet_alloc()) {
+        : source_(std::move(source)), url_(source_->format->url ? source_->format->url : ""),
+          iformat_(source_->format->iformat), stream_(streamIndex), held_(av_packet_alloc()) {
         packets_ = std::move(packets);
         rule_ = rule;
         AssignSlots(packets_, rule_, times);
@@ -147,8 +171,15 @@ public:
         ReadOnlyStream(source_->format.get(), stream_);
     }
 
+    // A reopened copy: the same packets, its own demuxer from its first read.
+    DemuxedPackets(const DemuxedPackets& other)
+        : FrameTable(other), url_(other.url_), iformat_(other.iformat_), stream_(other.stream_),
+          byPos_(other.byPos_), known_(other.known_), held_(av_packet_alloc()), timesFilled_(true) {}
+
+    std::shared_ptr<FrameTable> Reopened() const override { return std::make_shared<DemuxedPackets>(*this); }
+
     bool Read(PacketIndex index, AVPacket* packet) override {
-        if (!held_) return false;
+        if (!held_ || (!Demuxer() && !Reopen())) return false;
         const bool readOn = cursor_ >= 0 && index >= cursor_ && index - cursor_ <= kReadAhead;
         if (!readOn && !SeekBefore(index)) return false;
         for (;;) {
@@ -206,7 +237,7 @@ private:
 
     // The demuxer packets are read through: the shared one, or one of the
     // table's own once reading had to start again from the file's start.
-    AVFormatContext* Demuxer() const { return own_ ? own_.get() : source_->format.get(); }
+    AVFormatContext* Demuxer() const { return own_ ? own_.get() : source_ ? source_->format.get() : nullptr; }
 
     bool ReadOwn(AVPacket* packet) {
         while (av_read_frame(Demuxer(), packet) >= 0) {
@@ -256,9 +287,8 @@ private:
     }
 
     bool Reopen() {
-        const AVFormatContext* shared = source_->format.get();
         AVFormatContext* raw = nullptr;
-        if (avformat_open_input(&raw, shared->url, shared->iformat, nullptr) < 0) return false;
+        if (avformat_open_input(&raw, url_.c_str(), iformat_, nullptr) < 0) return false;
         libav::FormatPtr fresh(raw);
         if (static_cast<int>(fresh->nb_streams) <= stream_) return false;
         ReadOnlyStream(fresh.get(), stream_);
@@ -281,7 +311,9 @@ private:
         return false;
     }
 
-    std::shared_ptr<DemuxSource> source_;
+    std::shared_ptr<DemuxSource> source_;  // null in a reopened copy
+    std::string url_;
+    const AVInputFormat* iformat_ = nullptr;
     libav::FormatPtr own_;  // see Demuxer()
     int stream_;
     std::unordered_multimap<std::int64_t, PacketIndex> byPos_;

@@ -62,6 +62,11 @@ public:
     // reads it. Tables built without reading packets (sample tables) read the
     // stream once for it, without decoding; the others have them already.
     virtual void FillPresentationTimes() {}
+    // A copy of this table that reads the same file through a demuxer of its
+    // own, opened on its first Read, so that another thread can read packets
+    // while this table is in use. Made on the thread that uses this table;
+    // the copy then belongs to the other thread alone.
+    virtual std::shared_ptr<FrameTable> Reopened() const = 0;
 
 protected:
     std::vector<TablePacket> packets_;

@@ -25,6 +25,12 @@ struct PacketFreer {
 struct FrameFreer {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
+struct ParametersFreer {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
+struct IoCloser {
+    void operator()(AVIOContext* io) const { avio_closep(&io); }
+};
 struct SwsFreer {
     void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
@@ -34,6 +40,8 @@ using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using ParametersPtr = std::unique_ptr<AVCodecParameters, ParametersFreer>;
+using IoPtr = std::unique_ptr<AVIOContext, IoCloser>;
 
 // What a send/receive step means to the frame reader.
 enum class Step { Ok, NeedInput, Ended, Failed };

@@ -20,6 +20,8 @@ struct FrameReaderStats {
     std::uint64_t seeks = 0;        // decoder restarts at a key chunk
     std::uint64_t conversions = 0;  // pictures converted to the packed bitmap
     std::uint64_t keptBytes = 0;    // decoded pictures the reader keeps now
+    std::uint64_t aheadServed = 0;  // requests a decode-ahead worker's picture answered
+    std::uint64_t aheadBytes = 0;   // pictures the reader's worker holds now
 };
 
 // Long operations call it now and then with the fraction done, from 0 to 1, on

@@ -8,6 +8,15 @@
 //    kReaderKeepBytes, all readers together at most kAllReadersKeepBytes, so
 //    that many open clips do not each hold a whole budget. While a clip plays
 //    straight on, a reader keeps only its newest picture.
+//  - Decode ahead: decoded pictures a reader's worker thread prepares for
+//    the steps to come (the GOP before the one being stepped back through,
+//    the frames after the one playing), all workers together at most
+//    kAheadShareOfMemory of the machine's memory and never over
+//    kAheadMaxBytes: 1 GiB holds 345 pictures of 1080p (yuv420p, 3.1 MB each),
+//    a whole 250-frame GOP, or 86 of 2160p (12.4 MB), the part of the GOP
+//    just before its end, refilled by the next earlier part as it is used.
+//    Kept apart from the reader's own kept pictures, which it duplicates only
+//    where stepping back overlaps the reader's last run.
 //  - Idle picture memory: blocks freed by kept pictures and frames stay with
 //    the process up to kIdlePictureBytes, one reader's whole keep budget, so
 //    that a reader refilling its pictures touches no fresh pages.
@@ -23,6 +32,8 @@
 inline constexpr double kCatchShareOfMemory = 0.5;
 inline constexpr std::size_t kReaderKeepBytes = std::size_t{256} << 20;
 inline constexpr std::size_t kAllReadersKeepBytes = 2 * kReaderKeepBytes;
+inline constexpr double kAheadShareOfMemory = 0.125;
+inline constexpr std::size_t kAheadMaxBytes = std::size_t{1} << 30;
 inline constexpr std::size_t kIdlePictureBytes = kReaderKeepBytes;
 inline constexpr std::int32_t kMaxFrameSide = 32768;
 inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;  // 8K UHD fits

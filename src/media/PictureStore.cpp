@@ -1,14 +1,53 @@
 #include "media/PictureStore.h"
 
 #include <algorithm>
+#include <atomic>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
 
 #include "media/MemoryBudgets.h"
+#include "media/PictureMemory.h"
 
 namespace {
 
-std::size_t g_keptBytes = 0;  // kept pictures of every store
+// Kept pictures of every store. Stores live on several threads (a reader's
+// decode-ahead worker has one too).
+std::atomic<std::size_t> g_keptBytes{0};
+
+void ReleasePictureBlock(void* opaque, std::uint8_t* data) {
+    FreePictureBlock(data, reinterpret_cast<std::uintptr_t>(opaque));
+}
 
 }  // namespace
+
+libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
+    const auto format = static_cast<AVPixelFormat>(src->format);
+    const int size = av_image_get_buffer_size(format, src->width, src->height, 64);
+    if (size <= 0) return libav::FramePtr(av_frame_clone(src));
+    // Padding past the last row, as the decoder's own buffers have, for the
+    // converter's vector loads.
+    const std::size_t bytes = static_cast<std::size_t>(size) + 64 + AV_INPUT_BUFFER_PADDING_SIZE;
+    auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));
+    if (!block) return nullptr;
+    libav::FramePtr dst(av_frame_alloc());
+    AVBufferRef* buffer = av_buffer_create(block, static_cast<int>(bytes), ReleasePictureBlock,
+                                           reinterpret_cast<void*>(static_cast<std::uintptr_t>(bytes)), 0);
+    if (!dst || !buffer) {
+        if (buffer) av_buffer_unref(&buffer);
+        else FreePictureBlock(block, bytes);
+        return nullptr;
+    }
+    dst->buf[0] = buffer;
+    dst->format = src->format;
+    dst->width = src->width;
+    dst->height = src->height;
+    if (av_image_fill_arrays(dst->data, dst->linesize, block, format, src->width, src->height, 64) < 0 ||
+        av_frame_copy(dst.get(), src) < 0 || av_frame_copy_props(dst.get(), src) < 0)
+        return nullptr;
+    return dst;
+}
 
 std::size_t FrameBytes(const AVFrame* f) {
     std::size_t bytes = sizeof(AVFrame);

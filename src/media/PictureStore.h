@@ -12,6 +12,9 @@
 
 // Bytes a decoded picture holds: the frame and every buffer it refers to.
 std::size_t FrameBytes(const AVFrame* frame);
+// A copy of `frame` whose planes live in one block of picture memory, padded
+// past the last row as a decoder's buffers are; null when memory runs out.
+libav::FramePtr CopyToPictureMemory(const AVFrame* frame);
 
 // Decoded pictures kept from earlier runs, so a step back or a return to a
 // recent frame only converts. Bounded by bytes; least recently used go first.
@@ -22,6 +25,7 @@ public:
     PictureStore& operator=(const PictureStore&) = delete;
     ~PictureStore() { Clear(); }
     AVFrame* Find(PacketIndex packet);
+    bool Has(PacketIndex packet) const { return entries_.count(packet) != 0; }
     // Keeps `frame`, then forgets the least recently used pictures until at
     // most `limit` (and the store's budget) bytes remain.
     void Keep(PacketIndex packet, libav::FramePtr frame, std::size_t limit);

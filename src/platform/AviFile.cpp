@@ -39,7 +39,8 @@ struct AviFrameReader {
 
 namespace {
 
-ReaderSettings g_settings;
+// Readers decode ahead on a worker thread unless told not to.
+ReaderSettings g_settings{.decodeAhead = true};
 AVIProgressHandler g_progress;
 
 void SetUpOnce() {
@@ -179,6 +180,8 @@ void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes) {
     g_settings.threads = decoderThreads;
     g_settings.keepBytes = keepBytes;
 }
+
+void AVISetDecodeAhead(bool on) { g_settings.decodeAhead = on; }
 
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const char* szFile, std::uint32_t /*uMode*/, const void* /*lpHandler*/) {
     SetUpOnce();

@@ -74,6 +74,9 @@ FrameReaderStats AVIStreamGetFrameStats(PGETFRAME pg);
 // Tuning of readers opened from now on: decoder threads (0: one per core) and
 // the bytes of decoded pictures a reader keeps for stepping back.
 void AVISetReaderSettings(int decoderThreads, std::size_t keepBytes);
+// Whether readers opened from now on decode ahead on a worker thread (the
+// default): the pictures that stepping back or playing on asks for next.
+void AVISetDecodeAhead(bool on);
 // The decoder's short name ("mpeg4", "h264"), empty for a null reader.
 std::string AVIStreamDecoderName(PGETFRAME pg);
 // What position lPos shows (MediaTypes.h), without decoding.

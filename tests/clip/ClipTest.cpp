@@ -69,8 +69,11 @@ TEST_F(Clip, BudgetSharedByAllClipsStopsCachingButNotDrawing) {
 
 // Playing straight on, then stepping back over two keys (20 and 10): one new
 // run per GOP, from its key, whose pictures (the key's among them) serve every
-// further step back in it.
+// further step back in it. The reader's own runs: no worker decodes ahead.
 TEST_F(Clip, SteppingBackAfterPlayingStartsOneRunPerGop) {
+    AVISetDecodeAhead(false);
+    ASSERT_TRUE(clip_.LoadAVI(fwtest::MakeTestFile("small.avi", "mpeg4 64x48 30 gop=10")));
+    AVISetDecodeAhead(true);
     cDIBx dib;
     for (std::int32_t frame = 0; frame < 30; ++frame) ASSERT_TRUE(clip_.ReadFrame(frame, dib));
     const FrameReaderStats played = Stats();

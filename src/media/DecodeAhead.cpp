@@ -1,0 +1,198 @@
+#include "media/DecodeAhead.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "media/FrameReader.h"
+#include "media/MemoryBudgets.h"
+#include "media/PictureStore.h"
+
+namespace {
+
+std::atomic<int> g_running{0};
+std::atomic<std::size_t> g_heldBytes{0};  // pictures held by every worker
+
+}  // namespace
+
+std::size_t DecodeAhead::BudgetBytes() {
+    static const std::size_t budget = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+        if (pages <= 0 || pageSize <= 0) return kAheadMaxBytes;
+        const double share = static_cast<double>(pages) * static_cast<double>(pageSize) * kAheadShareOfMemory;
+        return std::min(kAheadMaxBytes, static_cast<std::size_t>(share));
+    }();
+    return budget;
+}
+
+int DecodeAhead::Running() { return g_running.load(); }
+
+std::unique_ptr<DecodeAhead> DecodeAhead::Start(const FrameTable& table, const AVCodecParameters* codec,
+                                                AVRational timeBase, int width, int height, int threads) {
+    Stream stream{table.Reopened(), libav::ParametersPtr(avcodec_parameters_alloc()), timeBase, width, height, threads};
+    if (!stream.table || !stream.codec || avcodec_parameters_copy(stream.codec.get(), codec) < 0) return nullptr;
+    std::unique_ptr<DecodeAhead> ahead(new DecodeAhead(std::move(stream)));
+    try {
+        ahead->thread_ = std::thread(&DecodeAhead::Work, ahead.get());
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    return ahead;
+}
+
+DecodeAhead::DecodeAhead(Stream stream) : stream_(std::move(stream)) {}
+
+DecodeAhead::~DecodeAhead() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+        interrupt_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(mutex_);
+    g_heldBytes -= bytes_;
+}
+
+void DecodeAhead::Post(std::vector<Chunk> chunks) {
+    {
+        std::lock_guard lock(mutex_);
+        job_ = std::move(chunks);
+        ++posted_;
+        chunkAt_ = 0;
+        progress_ = job_.empty() ? -1 : job_.front().from;
+        interrupt_ = true;
+    }
+    changed_.notify_all();
+}
+
+bool DecodeAhead::Busy() const {
+    std::lock_guard lock(mutex_);
+    return done_ != posted_;
+}
+
+libav::FramePtr DecodeAhead::Take(PacketIndex packet, std::chrono::nanoseconds wait) {
+    std::unique_lock lock(mutex_);
+    const auto due = [&] { return held_.count(packet) || stop_ || !StillDue(packet); };
+    if (wait.count() > 0 && !due()) changed_.wait_for(lock, wait, due);
+    auto it = held_.find(packet);
+    return it == held_.end() ? nullptr : libav::FramePtr(av_frame_clone(it->second.get()));
+}
+
+// Whether the job in hand is still to reach `packet`.
+bool DecodeAhead::StillDue(PacketIndex packet) const {
+    if (done_ == posted_) return false;
+    for (std::size_t i = chunkAt_; i < job_.size(); ++i) {
+        const Chunk& c = job_[i];
+        const PacketIndex from = i == chunkAt_ ? std::max(c.from, progress_) : c.from;
+        if (packet >= from && packet <= c.to) return true;
+    }
+    return false;
+}
+
+bool DecodeAhead::Holds(PacketIndex packet) const {
+    std::lock_guard lock(mutex_);
+    return held_.count(packet) != 0;
+}
+
+void DecodeAhead::Retain(PacketIndex low, PacketIndex high) {
+    std::lock_guard lock(mutex_);
+    for (auto it = held_.begin(); it != held_.end();) {
+        auto next = std::next(it);
+        if (it->first < low || it->first > high) Forget(it);
+        it = next;
+    }
+}
+
+void DecodeAhead::Forget(std::map<PacketIndex, libav::FramePtr>::iterator it) {
+    const std::size_t bytes = FrameBytes(it->second.get());
+    bytes_ -= bytes;
+    g_heldBytes -= bytes;
+    held_.erase(it);
+}
+
+std::size_t DecodeAhead::Bytes() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+}
+
+std::uint64_t DecodeAhead::Filed() const {
+    std::lock_guard lock(mutex_);
+    return filed_;
+}
+
+// ---- The worker thread -----------------------------------------------------
+
+void DecodeAhead::Work() {
+    ++g_running;
+    std::unique_ptr<FrameReader> reader;
+    bool opened = false;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return stop_ || done_ != posted_; });
+        if (stop_) break;
+        const std::uint64_t generation = posted_;
+        const std::vector<Chunk> job = job_;
+        interrupt_ = false;
+        lock.unlock();
+        if (!opened) {
+            opened = true;
+            // Its own pictures are what it files: the reader keeps none.
+            ReaderSettings settings;
+            settings.threads = stream_.threads;
+            settings.keepBytes = 0;
+            reader = FrameReader::Open(stream_.table, stream_.codec.get(), stream_.timeBase, stream_.width,
+                                       stream_.height, settings);
+            if (reader) reader->SetInterrupt(&interrupt_);
+        }
+        for (std::size_t i = 0; reader && i < job.size(); ++i) {
+            {
+                std::lock_guard guard(mutex_);
+                if (posted_ != generation) break;
+                chunkAt_ = i;
+            }
+            if (!DoChunk(*reader, job[i], generation)) break;
+        }
+        lock.lock();
+        if (posted_ == generation) done_ = generation;
+        changed_.notify_all();
+    }
+    lock.unlock();
+    reader.reset();  // its decoder threads end before the worker counts as gone
+    --g_running;
+}
+
+// False when the job was replaced or the budget is full.
+bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t generation) {
+    for (PacketIndex packet = chunk.from; packet <= chunk.to; ++packet) {
+        {
+            std::lock_guard lock(mutex_);
+            if (posted_ != generation || stop_) return false;
+            progress_ = packet;
+            if (held_.count(packet)) continue;
+        }
+        const AVFrame* picture = reader.Picture(packet);
+        if (!picture) {
+            if (interrupt_) return false;
+            continue;  // no picture of its own: the asking reader decides what it shows
+        }
+        libav::FramePtr copy = CopyToPictureMemory(picture);
+        if (!copy || !File(packet, std::move(copy))) return false;
+    }
+    return true;
+}
+
+bool DecodeAhead::File(PacketIndex packet, libav::FramePtr picture) {
+    const std::size_t bytes = FrameBytes(picture.get());
+    {
+        std::lock_guard lock(mutex_);
+        if (held_.count(packet)) return true;
+        if (g_heldBytes + bytes > BudgetBytes()) return false;
+        bytes_ += bytes;
+        g_heldBytes += bytes;
+        held_[packet] = std::move(picture);
+        ++filed_;
+    }
+    changed_.notify_all();
+    return true;
+}

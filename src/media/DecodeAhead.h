@@ -1,0 +1,96 @@
+// A frame reader's worker thread: it decodes, on a reader of its own over a
+// demuxer of its own, the pictures the reader will be asked for next (the
+// part of the stream before the one being stepped back through, the frames
+// after the one playing) and holds them, by packet, for the reader to take.
+//
+// The worker's reader numbers pictures exactly as every frame reader does, so
+// a picture it files under a packet is the picture the asking reader would
+// decode for that packet itself: the same bytes, whoever decoded them.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "media/FrameTable.h"
+#include "media/Libav.h"
+
+class FrameReader;
+
+class DecodeAhead {
+public:
+    // Packets `from` to `to`, decoded in that order.
+    struct Chunk {
+        PacketIndex from = 0;
+        PacketIndex to = -1;
+    };
+
+    // A worker for the stream `table` reads (a reopened copy of it is made
+    // here, on the caller's thread); its reader and demuxer are opened on the
+    // worker thread when the first job comes. Null when no thread can start.
+    static std::unique_ptr<DecodeAhead> Start(const FrameTable& table, const AVCodecParameters* codec,
+                                              AVRational timeBase, int width, int height, int threads);
+    // Stops the worker, interrupting the picture it decodes, and joins it.
+    ~DecodeAhead();
+    DecodeAhead(const DecodeAhead&) = delete;
+    DecodeAhead& operator=(const DecodeAhead&) = delete;
+
+    // Replaces the worker's job by `chunks`, worked through in order; an
+    // empty list leaves it idle.
+    void Post(std::vector<Chunk> chunks);
+    // Whether the worker is still at its job.
+    bool Busy() const;
+    // The picture of `packet` if held, else null after waiting at most
+    // `wait` while the worker's job is still to deliver it.
+    libav::FramePtr Take(PacketIndex packet, std::chrono::nanoseconds wait);
+    bool Holds(PacketIndex packet) const;
+    // Forgets the pictures held outside packets `low` to `high`.
+    void Retain(PacketIndex low, PacketIndex high);
+    std::size_t Bytes() const;
+    // Pictures the worker has filed since it started.
+    std::uint64_t Filed() const;
+
+    // What all workers together may hold (MemoryBudgets.h).
+    static std::size_t BudgetBytes();
+    // Worker threads alive in the process.
+    static int Running();
+
+private:
+    struct Stream {
+        std::shared_ptr<FrameTable> table;
+        libav::ParametersPtr codec;
+        AVRational timeBase{0, 1};
+        int width = 0;
+        int height = 0;
+        int threads = 0;
+    };
+
+    explicit DecodeAhead(Stream stream);
+    void Work();
+    bool DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t generation);
+    bool File(PacketIndex packet, libav::FramePtr picture);
+    bool StillDue(PacketIndex packet) const;  // with mutex_ held
+    void Forget(std::map<PacketIndex, libav::FramePtr>::iterator it);  // with mutex_ held
+
+    Stream stream_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;  // a job posted, a picture filed, a job done, stop
+    std::vector<Chunk> job_;
+    std::uint64_t posted_ = 0;  // generation of job_
+    std::uint64_t done_ = 0;    // generation the worker finished last
+    PacketIndex progress_ = -1;  // packet of job_ the worker decodes now
+    std::size_t chunkAt_ = 0;    // its chunk
+    bool stop_ = false;
+    std::atomic<bool> interrupt_{false};  // the picture being decoded is no longer wanted
+    std::map<PacketIndex, libav::FramePtr> held_;
+    std::size_t bytes_ = 0;
+    std::uint64_t filed_ = 0;
+    std::thread thread_;
+};
