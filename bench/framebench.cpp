@@ -1,4 +1,4 @@
-// framebench [--json] [--seed S] [--random K] [--back K] FILE...
+// framebench [--json] [--seed S] [--random K] [--back K] [--no-ahead] [--threads N] FILE...
 // Frame-fetch speed of the clip path against plain libavcodec and ffms2.
 #include <cmath>
 #include <cstdio>
@@ -50,6 +50,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--json") {
             o.json = true;
+        } else if (arg == "--threads" && hasValue) {
+            int threads = 0;
+            if (!ParseCount(argv[++i], threads)) return false;
+            AVISetReaderSettings(threads, kReaderKeepBytes);  // the reader's decoder threads, fixed
+        } else if (arg == "--no-ahead") {
+            AVISetDecodeAhead(false);  // the reader alone, without its worker
         } else if (arg == "--seed" && hasValue) {
             o.seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (arg == "--random" && hasValue) {
@@ -213,7 +219,7 @@ FileResult Unmeasured(const std::string& file) {
 int main(int argc, char** argv) {
     Options o;
     if (!ParseOptions(argc, argv, o)) {
-        std::fprintf(stderr, "usage: framebench [--json] [--seed S] [--random K] [--back K] FILE...\n");
+        std::fprintf(stderr, "usage: framebench [--json] [--seed S] [--random K] [--back K] [--no-ahead] [--threads N] FILE...\n");
         return 2;
     }
     QuietPlainLibav();

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <system_error>
 
 #include "media/FrameReader.h"
 #include "media/MemoryBudgets.h"
@@ -32,9 +33,11 @@ std::unique_ptr<DecodeAhead> DecodeAhead::Start(const FrameTable& table, const A
     Stream stream{table.Reopened(), libav::ParametersPtr(avcodec_parameters_alloc()), timeBase, width, height, threads};
     if (!stream.table || !stream.codec || avcodec_parameters_copy(stream.codec.get(), codec) < 0) return nullptr;
     std::unique_ptr<DecodeAhead> ahead(new DecodeAhead(std::move(stream)));
+    ++g_running;  // from here until the thread has ended
     try {
         ahead->thread_ = std::thread(&DecodeAhead::Work, ahead.get());
     } catch (const std::system_error&) {
+        --g_running;
         return nullptr;
     }
     return ahead;
@@ -124,7 +127,6 @@ std::uint64_t DecodeAhead::Filed() const {
 // ---- The worker thread -----------------------------------------------------
 
 void DecodeAhead::Work() {
-    ++g_running;
     std::unique_ptr<FrameReader> reader;
     bool opened = false;
     std::unique_lock lock(mutex_);

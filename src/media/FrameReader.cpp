@@ -256,8 +256,9 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
             bitmap = Convert(ready.get(), packet);
         }
     }
+    const auto start = std::chrono::steady_clock::now();
+    idle_ = std::chrono::duration<double>(start - lastReturn_).count();
     if (!bitmap) {
-        const auto start = std::chrono::steady_clock::now();
         const std::uint64_t before = stats_.picturesOut;
         AVFrame* picture = Decoded(packet);
         if (const std::uint64_t pictures = stats_.picturesOut - before) {
@@ -268,6 +269,7 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
         bitmap = picture ? Convert(picture, packet) : nullptr;
     }
     if (settings_.decodeAhead) PlanAhead(packet);
+    lastReturn_ = std::chrono::steady_clock::now();
     return bitmap;
 }
 
@@ -318,7 +320,10 @@ PacketIndex FrameReader::AheadCapacity() const {
 // Gives the worker its next job after a request for `packet`. Stepping back,
 // it prepares the pictures below `packet` as far as its budget reaches, the
 // nearest GOP first, once fewer than half of them are ready; playing on, the
-// next few frames. A jump leaves it idle and forgets what it held.
+// next few frames, when the requests leave this thread time between them (a
+// clip playing at its rate, not fetched as fast as it decodes: there a worker
+// would only compete with it for the cores). A jump leaves it idle and
+// forgets what it held.
 void FrameReader::PlanAhead(PacketIndex packet) {
     const PacketIndex last = std::exchange(lastRequest_, packet);
     if (last < 0 || packet == last) return;
@@ -327,7 +332,8 @@ void FrameReader::PlanAhead(PacketIndex packet) {
                                                                          : 0;
     const bool turned = direction != direction_;
     direction_ = direction;
-    if (direction == 0) {
+    const bool leisurely = idle_ > secondsPerPicture_;
+    if (direction == 0 || (direction > 0 && !leisurely && !(ahead_ && ahead_->Holds(packet + 1)))) {
         if (ahead_) {
             ahead_->Post({});
             ahead_->Retain(packet, packet);
@@ -501,10 +507,10 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     const bool intra = frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I;
     if (intra && packet == target_ && packets_[packet].key && SourceOf(frame) == packet) return;
     // A run rolled forward to a far target keeps what the store can hold of
-    // the pictures just before it: earlier ones would be evicted before the
-    // target is reached, after costing a copy each.
+    // the pictures up to it: earlier ones would be evicted before the target
+    // is reached, after costing a copy each.
     if (keepLimit_ > 0 && packet < target_ &&
-        static_cast<std::size_t>(target_ - packet) * FrameBytes(frame) > keepLimit_)
+        static_cast<std::size_t>(target_ - packet + 1) * CopiedBytes(frame) > keepLimit_)
         return;
     // Kept pictures move out of the decoder's buffers (which it then reuses)
     // into picture memory; while playing, the one kept picture just shares them.

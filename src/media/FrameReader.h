@@ -158,6 +158,8 @@ private:
     int pictureCount_ = -1;      // packets that get a picture in the whole stream, once known
     FrameReaderStats stats_;
     double secondsPerPicture_ = 0;  // this reader's own decoding, as measured
+    std::chrono::steady_clock::time_point lastReturn_;  // when the last request was answered
+    double idle_ = 0;  // seconds between the last two requests
     const std::atomic<bool>* interrupt_ = nullptr;
     // Decode ahead: the stream's parameters to start the worker with, the
     // packet asked for last, which way the requests go (-1, 0, 1).

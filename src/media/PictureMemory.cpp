@@ -78,6 +78,11 @@ public:
         }
     }
 
+    std::size_t Idle() {
+        std::lock_guard lock(mutex_);
+        return idle_;
+    }
+
 private:
     std::mutex mutex_;
     std::uint8_t* current_ = nullptr;
@@ -107,6 +112,8 @@ void FreePictureBlock(void* block, std::size_t bytes) {
     }
     Heap().Free(block, bytes);
 }
+
+std::size_t IdlePictureBytes() { return kUseSlabs ? Heap().Idle() : 0; }
 
 std::shared_ptr<std::uint8_t[]> MakePictureBuffer(std::size_t bytes) {
     auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));

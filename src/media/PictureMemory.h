@@ -14,5 +14,8 @@ void* AllocatePictureBlock(std::size_t bytes);
 // Returns a block from AllocatePictureBlock with the same `bytes`.
 void FreePictureBlock(void* block, std::size_t bytes);
 
+// Bytes of freed blocks that still hold their pages, at most kIdlePictureBytes.
+std::size_t IdlePictureBytes();
+
 // A shared byte array in picture memory.
 std::shared_ptr<std::uint8_t[]> MakePictureBuffer(std::size_t bytes);

@@ -22,13 +22,23 @@ void ReleasePictureBlock(void* opaque, std::uint8_t* data) {
 
 }  // namespace
 
-libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
-    const auto format = static_cast<AVPixelFormat>(src->format);
-    const int size = av_image_get_buffer_size(format, src->width, src->height, 64);
-    if (size <= 0) return libav::FramePtr(av_frame_clone(src));
+// The one block a copy of `src` takes; 0 when its format has no such layout.
+std::size_t BlockBytes(const AVFrame* src) {
+    const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(src->format), src->width, src->height, 64);
     // Padding past the last row, as the decoder's own buffers have, for the
     // converter's vector loads.
-    const std::size_t bytes = static_cast<std::size_t>(size) + 64 + AV_INPUT_BUFFER_PADDING_SIZE;
+    return size > 0 ? static_cast<std::size_t>(size) + 64 + AV_INPUT_BUFFER_PADDING_SIZE : 0;
+}
+
+std::size_t CopiedBytes(const AVFrame* src) {
+    const std::size_t block = BlockBytes(src);
+    return block ? sizeof(AVFrame) + block : FrameBytes(src);
+}
+
+libav::FramePtr CopyToPictureMemory(const AVFrame* src) {
+    const auto format = static_cast<AVPixelFormat>(src->format);
+    const std::size_t bytes = BlockBytes(src);
+    if (bytes == 0) return libav::FramePtr(av_frame_clone(src));
     auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));
     if (!block) return nullptr;
     libav::FramePtr dst(av_frame_alloc());

@@ -15,6 +15,9 @@ std::size_t FrameBytes(const AVFrame* frame);
 // A copy of `frame` whose planes live in one block of picture memory, padded
 // past the last row as a decoder's buffers are; null when memory runs out.
 libav::FramePtr CopyToPictureMemory(const AVFrame* frame);
+// What FrameBytes counts of the copy CopyToPictureMemory makes of `frame`
+// (a decoder's own buffers are larger: edges, alignment).
+std::size_t CopiedBytes(const AVFrame* frame);
 
 // Decoded pictures kept from earlier runs, so a step back or a return to a
 // recent frame only converts. Bounded by bytes; least recently used go first.

@@ -1,0 +1,138 @@
+// The reader's bitmaps and picture memory: a bitmap someone holds never
+// changes, row padding reads as zeros even in reused memory, and the bytes
+// the reader and the picture memory count are the bytes they hold.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "TestFiles.h"
+#include "media/MemoryBudgets.h"
+#include "media/PictureMemory.h"
+#include "platform/mAVIDecs.h"
+
+namespace {
+
+// A generated clip's reader through the file service, without a worker.
+class Frames {
+public:
+    Frames(const std::string& name, const std::string& description, std::size_t keepBytes = kReaderKeepBytes) {
+        const std::string path = fwtest::MakeTestFile(name, description);
+        AVISetReaderSettings(0, keepBytes);
+        AVISetDecodeAhead(false);
+        if (AVIFileOpen(&file_, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+            AVIFileGetStream(file_, &stream_, streamtypeVIDEO, 0) == AVIERR_OK) {
+            AVISTREAMINFOA info;
+            AVIStreamInfo(stream_, &info, sizeof info);
+            wanted_.biSize = sizeof wanted_;
+            wanted_.biWidth = info.rcFrame.right;
+            wanted_.biHeight = info.rcFrame.bottom;
+            wanted_.biPlanes = 1;
+            wanted_.biBitCount = 24;
+            frames_ = AVIStreamGetFrameOpen(stream_, &wanted_);
+        }
+        AVISetReaderSettings(0, kReaderKeepBytes);
+        AVISetDecodeAhead(true);
+    }
+    ~Frames() {
+        if (frames_) AVIStreamGetFrameClose(frames_);
+        if (stream_) AVIStreamRelease(stream_);
+        if (file_) AVIFileRelease(file_);
+    }
+    bool Ok() const { return frames_ != nullptr; }
+    std::shared_ptr<const std::uint8_t[]> Get(LONG frame) { return AVIStreamGetFrameShared(frames_, frame); }
+    FrameReaderStats Stats() const { return AVIStreamGetFrameStats(frames_); }
+    int RowBytes() const { return (wanted_.biWidth * 3 + 3) & ~3; }
+    std::size_t Bytes() const { return sizeof(BITMAPINFOHEADER) + static_cast<std::size_t>(RowBytes()) * wanted_.biHeight; }
+
+private:
+    PAVIFILE file_ = nullptr;
+    PAVISTREAM stream_ = nullptr;
+    PGETFRAME frames_ = nullptr;
+    BITMAPINFOHEADER wanted_;
+};
+
+// A bitmap held by a cache slot (here: the test) keeps its bytes while the
+// reader converts frame after frame; only bitmaps nobody holds are reused.
+TEST(Bitmaps, HeldBitmapNeverChanges) {
+    Frames frames("held.avi", "mpeg4 64x48 30 gop=10");
+    ASSERT_TRUE(frames.Ok());
+    const auto held = frames.Get(5);
+    ASSERT_TRUE(held);
+    const std::vector<std::uint8_t> copy(held.get(), held.get() + frames.Bytes());
+    for (LONG frame = 6; frame < 20; ++frame) {
+        const auto shown = frames.Get(frame);  // on screen until the next one comes
+        ASSERT_TRUE(shown);
+        ASSERT_NE(shown.get(), held.get());
+        ASSERT_EQ(std::memcmp(held.get(), copy.data(), copy.size()), 0) << "after frame " << frame;
+    }
+}
+
+// Rows of 66 pixels end in 2 bytes of padding. Memory that earlier bitmaps
+// of the same size left dirty is what the reader gets back; its padding must
+// read as zeros all the same.
+TEST(Bitmaps, RowPaddingIsZeroInReusedMemory) {
+    const std::size_t bytes = sizeof(BITMAPINFOHEADER) + 200 * 48 + 64;  // as the reader sizes them
+    std::vector<void*> dirty;
+    for (int i = 0; i < 8; ++i) {
+        void* block = AllocatePictureBlock(bytes);
+        ASSERT_TRUE(block);
+        std::memset(block, 0xEE, bytes);
+        dirty.push_back(block);
+    }
+    for (void* block : dirty) FreePictureBlock(block, bytes);
+    Frames frames("padded.avi", "ffv1 66x48 12 gop=1");
+    ASSERT_TRUE(frames.Ok());
+    ASSERT_EQ(frames.RowBytes(), 200);
+    std::vector<std::shared_ptr<const std::uint8_t[]>> held;  // fresh buffers each time
+    for (LONG frame = 0; frame < 12; ++frame) {
+        held.push_back(frames.Get(frame));
+        ASSERT_TRUE(held.back());
+        const std::uint8_t* rows = held.back().get() + sizeof(BITMAPINFOHEADER);
+        for (int y = 0; y < 48; ++y)
+            ASSERT_EQ(rows[y * 200 + 198] | rows[y * 200 + 199], 0) << "frame " << frame << " row " << y;
+    }
+}
+
+// A budget of ten pictures of 64x48 at twice their yuv420p size (room for
+// rows aligned for vector code) holds nine at least: stepping back eight
+// frames from a far target starts no run, and the bytes counted are the
+// pictures' own, within the budget.
+TEST(KeptPictures, CountTheBytesTheyHold) {
+    const std::size_t picture = 64 * 48 * 3 / 2;
+    const std::size_t budget = 10 * 2 * picture;
+    Frames frames("kept.avi", "mpeg4 64x48 100 gop=100", budget);
+    ASSERT_TRUE(frames.Ok());
+    ASSERT_TRUE(frames.Get(60));
+    const FrameReaderStats after = frames.Stats();
+    EXPECT_LE(after.keptBytes, budget);
+    EXPECT_GE(after.keptBytes, 8 * picture);
+    for (LONG frame = 59; frame >= 52; --frame) ASSERT_TRUE(frames.Get(frame));
+    EXPECT_EQ(frames.Stats().seeks, after.seeks) << "the pictures before frame 60 were not kept";
+}
+
+// Freed blocks keep their pages up to the idle budget; a block taken back
+// from them takes its bytes off the count again.
+TEST(PictureMemory, IdleBytesComeAndGoWithTheBlocks) {
+    const std::size_t before = IdlePictureBytes();
+    std::vector<void*> blocks;
+    for (int i = 0; i < 16; ++i) blocks.push_back(AllocatePictureBlock(5000 + 100 * i));
+    const std::size_t allocated = IdlePictureBytes();
+    EXPECT_LE(allocated, before);
+    for (int i = 0; i < 16; ++i) FreePictureBlock(blocks[i], 5000 + 100 * i);
+    const std::size_t freed = IdlePictureBytes();
+    EXPECT_LE(freed, kIdlePictureBytes);
+    for (int i = 0; i < 16; ++i) blocks[i] = AllocatePictureBlock(5000 + 100 * i);
+    EXPECT_EQ(IdlePictureBytes(), allocated);
+    for (int i = 0; i < 16; ++i) FreePictureBlock(blocks[i], 5000 + 100 * i);
+    EXPECT_EQ(IdlePictureBytes(), freed);
+    // More than the budget freed at once: the count stays within it.
+    std::vector<void*> many;
+    const std::size_t big = 8u << 20;
+    for (std::size_t held = 0; held <= kIdlePictureBytes + big; held += big) many.push_back(AllocatePictureBlock(big));
+    for (void* block : many) FreePictureBlock(block, big);
+    EXPECT_LE(IdlePictureBytes(), kIdlePictureBytes);
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// The decode-ahead worker: whatever order frames are asked for in, a frame the
+// worker decoded is byte for byte the frame a one-thread reader without a
+// worker decodes; and closing a reader leaves no worker running.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "ReferenceDecode.h"
+#include "TestFiles.h"
+#include "TestUtil.h"
+#include "media/DecodeAhead.h"
+#include "platform/mAVIDecs.h"
+
+namespace {
+
+// A clip's first video stream opened through the file service, with the
+// decoder threads and kept pictures given.
+class Reader {
+public:
+    Reader(const std::string& path, bool ahead, int threads, std::size_t keepBytes) {
+        AVISetReaderSettings(threads, keepBytes);
+        AVISetDecodeAhead(ahead);
+        if (AVIFileOpen(&file_, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
+            AVIFileGetStream(file_, &stream_, streamtypeVIDEO, 0) == AVIERR_OK) {
+            AVISTREAMINFOA info;
+            AVIStreamInfo(stream_, &info, sizeof info);
+            width_ = info.rcFrame.right - info.rcFrame.left;
+            height_ = info.rcFrame.bottom - info.rcFrame.top;
+            first_ = AVIStreamStart(stream_);
+            count_ = AVIStreamLength(stream_);
+            BITMAPINFOHEADER wanted;
+            wanted.biSize = sizeof wanted;
+            wanted.biWidth = width_;
+            wanted.biHeight = height_;
+            wanted.biPlanes = 1;
+            wanted.biBitCount = 24;
+            frames_ = AVIStreamGetFrameOpen(stream_, &wanted);
+        }
+        AVISetReaderSettings(0, kReaderKeepBytes);
+        AVISetDecodeAhead(true);
+    }
+    ~Reader() {
+        Close();
+        if (stream_) AVIStreamRelease(stream_);
+        if (file_) AVIFileRelease(file_);
+    }
+    bool Ok() const { return frames_ != nullptr; }
+    void Close() {
+        if (frames_) AVIStreamGetFrameClose(frames_);
+        frames_ = nullptr;
+    }
+    LONG Count() const { return count_; }
+    // CRC of frame `first + index`'s pixels; 0 when nothing came.
+    std::uint32_t Crc(LONG index) {
+        const auto bitmap = AVIStreamGetFrameShared(frames_, first_ + index);
+        return bitmap ? fwtest::PictureCrc(bitmap.get() + sizeof(BITMAPINFOHEADER), width_, height_) : 0;
+    }
+    FrameReaderStats Stats() const { return AVIStreamGetFrameStats(frames_); }
+
+private:
+    PAVIFILE file_ = nullptr;
+    PAVISTREAM stream_ = nullptr;
+    PGETFRAME frames_ = nullptr;
+    int width_ = 0, height_ = 0;
+    LONG first_ = 0, count_ = 0;
+};
+
+struct Clip {
+    std::string name, description;
+};
+
+std::vector<Clip> Clips() {
+    std::vector<Clip> clips;
+    for (const auto& row : fwtest::TableRows(FW_WORKER_TABLE, 1)) clips.push_back({row[0], row[1]});
+    return clips;
+}
+
+enum class Walk { Backward, PlayingOn, RandomSteps };
+
+// Frame indexes in the order `walk` asks for them: every frame from the last
+// to the first; the frames from the first on, as playing asks for them; or a
+// seeded walk of steps of up to 8 either way with a jump now and then.
+std::vector<LONG> Order(Walk walk, LONG count) {
+    std::vector<LONG> order;
+    if (walk == Walk::Backward)
+        for (LONG i = count - 1; i >= 0; --i) order.push_back(i);
+    if (walk == Walk::PlayingOn)
+        for (LONG i = 0; i < std::min<LONG>(count, 150); ++i) order.push_back(i);
+    if (walk == Walk::RandomSteps) {
+        std::mt19937 random(fwtest::TestSeed("worker walk"));
+        std::uniform_int_distribution<int> step(-8, 8), jump(0, 39);
+        std::uniform_int_distribution<LONG> anywhere(0, count - 1);
+        LONG at = count - 1;
+        for (int i = 0; i < 400; ++i) {
+            at = jump(random) == 0 ? anywhere(random) : std::clamp<LONG>(at + step(random), 0, count - 1);
+            order.push_back(at);
+        }
+    }
+    return order;
+}
+
+class Worker : public ::testing::TestWithParam<Clip> {
+protected:
+    void Check(Walk walk) {
+        const std::string path = fwtest::MakeTestFile(GetParam().name, GetParam().description);
+        if (path.empty()) {
+            GTEST_SKIP() << GetParam().name << " is not on this machine (scripts/fetch-corpus)";
+        }
+        // The reference: one thread, no worker, every frame in order.
+        Reader plain(path, false, 1, kReaderKeepBytes);
+        ASSERT_TRUE(plain.Ok());
+        std::vector<std::uint32_t> expected;
+        for (LONG i = 0; i < plain.Count(); ++i) expected.push_back(plain.Crc(i));
+        // Keeping no pictures of its own, the reader leaves every step back
+        // to its worker or to a run of its own.
+        Reader ahead(path, true, 0, 0);
+        ASSERT_TRUE(ahead.Ok());
+        ASSERT_EQ(ahead.Count(), plain.Count());
+        for (const LONG i : Order(walk, ahead.Count())) {
+            ASSERT_EQ(ahead.Crc(i), expected[static_cast<std::size_t>(i)]) << "frame " << i;
+            // Playing leaves the reader time between frames; the worker uses it.
+            if (walk == Walk::PlayingOn) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (walk != Walk::RandomSteps && ahead.Count() >= 30) {
+            EXPECT_GT(ahead.Stats().aheadServed, 0u) << "the worker prepared no frame";
+        }
+        EXPECT_LE(ahead.Stats().aheadBytes, DecodeAhead::BudgetBytes());
+    }
+};
+
+TEST_P(Worker, SteppingBackGetsTheSameBytes) { Check(Walk::Backward); }
+TEST_P(Worker, PlayingOnGetsTheSameBytes) { Check(Walk::PlayingOn); }
+TEST_P(Worker, SeededRandomStepsGetTheSameBytes) { Check(Walk::RandomSteps); }
+
+INSTANTIATE_TEST_SUITE_P(Clips, Worker, ::testing::ValuesIn(Clips()), [](const auto& info) {
+    std::string name = info.param.name;
+    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    return name;
+});
+
+// Closing a reader whose worker is in the middle of a long GOP stops the
+// worker and waits for it: none is left running.
+TEST(WorkerClosing, NoWorkerOutlivesItsReader) {
+    const std::string path = fwtest::MakeTestFile("long_gop.mp4", "libx264 320x240 300 gop=300 b=2");
+    ASSERT_FALSE(path.empty());
+    ASSERT_EQ(DecodeAhead::Running(), 0);
+    for (int round = 0; round < 3; ++round) {
+        Reader reader(path, true, 0, 0);
+        ASSERT_TRUE(reader.Ok());
+        reader.Crc(299);
+        reader.Crc(298);  // a step back: the worker starts on the GOP below
+        EXPECT_EQ(DecodeAhead::Running(), 1);
+        reader.Close();
+        EXPECT_EQ(DecodeAhead::Running(), 0);
+    }
+}
+
+}  // namespace
