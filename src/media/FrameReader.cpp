@@ -81,10 +81,13 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
 FrameReader::~FrameReader() { ahead_.reset(); }
 
 bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
-    codec_ = OpenDecoder(par, timeBase, settings_.threads);
+    threaded_ = OpenDecoder(par, timeBase, settings_.threads);
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
-    if (!codec_ || !packet_ || !frame_) return false;
+    if (!threaded_ || !packet_ || !frame_) return false;
+    codec_ = threaded_.get();
+    if (threaded_->thread_count > 1 && (threaded_->active_thread_type & FF_THREAD_FRAME))
+        single_ = OpenDecoder(par, timeBase, 1);
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
 
@@ -287,8 +290,10 @@ bool FrameReader::CanContinueTo(PacketIndex packet, PacketIndex key) const {
 AVFrame* FrameReader::Decoded(PacketIndex packet) {
     if (AVFrame* kept = store_.Find(packet)) return kept;
     const PacketIndex key = StartKeyFor(packet);
-    const bool canContinue = CanContinueTo(packet, key);
-    if (!canContinue) StartRun(key);
+    bool canContinue = CanContinueTo(packet, key);
+    // A short run that goes on (playing after a jump) moves to every thread.
+    if (canContinue && codec_ == single_.get() && IsLongRun(run_.key, packet)) canContinue = false;
+    if (!canContinue) StartRun(key, packet);
     // Playing straight on keeps only a short tail of pictures, so the decoder
     // recycles its picture buffers instead of touching fresh memory for every
     // frame; a run rolled forward to a far target keeps all it decoded, which
@@ -374,8 +379,18 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     ahead_->Post(std::move(chunks));
 }
 
-void FrameReader::StartRun(PacketIndex key) {
-    if (run_.used) avcodec_flush_buffers(codec_.get());
+// Long enough for frame threads to pay: a few pictures per thread.
+bool FrameReader::IsLongRun(PacketIndex key, PacketIndex target) const {
+    return target - key >= 2 * threaded_->thread_count;
+}
+
+void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
+    // A reader's first request is taken to start playing.
+    const bool shortRun = single_ && stats_.requests > 1 && !IsLongRun(key, target);
+    codec_ = shortRun ? single_.get() : threaded_.get();
+    bool& dirty = shortRun ? singleDirty_ : threadedDirty_;
+    if (dirty) avcodec_flush_buffers(codec_);
+    dirty = false;
     ++stats_.seeks;
     run_ = Run{};
     run_.key = key;
@@ -396,10 +411,10 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
         if (run_.mode == Mode::Aligned && run_.firstValid > target) {
             // This run cannot show the target: start one key earlier.
             if (run_.key == 0 || ++restarts > 64) return nullptr;
-            StartRun(StartKeyFor(target));
+            StartRun(StartKeyFor(target), target);
             continue;
         }
-        const libav::Step step = libav::Translate(avcodec_receive_frame(codec_.get(), frame_.get()));
+        const libav::Step step = libav::Translate(avcodec_receive_frame(codec_, frame_.get()));
         if (step == libav::Step::Ok) {
             ++stats_.picturesOut;
             OnPicture(frame_.get());
@@ -421,7 +436,7 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
                 // after the key picture as well, and which it dropped no
                 // picture tells: a run from an earlier key decodes them.
                 if (!noKeyPicture) shortTail_ = run_.key;
-                StartRun(StartKeyFor(target));
+                StartRun(StartKeyFor(target), target);
                 if (++restarts > 64) return nullptr;
                 continue;
             }
@@ -438,10 +453,11 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
 
 bool FrameReader::Feed() {
     run_.used = true;
+    (codec_ == single_.get() ? singleDirty_ : threadedDirty_) = true;
     while (run_.nextFeed < PacketCount()) {
         const PacketIndex index = run_.nextFeed++;
         if (!ReadPacket(index, packet_.get())) continue;
-        const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+        const int sent = avcodec_send_packet(codec_, packet_.get());
         av_packet_unref(packet_.get());
         ++stats_.packetsSent;
         // A packet the decoder refuses yields no picture; the stream goes on.
@@ -452,7 +468,7 @@ bool FrameReader::Feed() {
     }
     if (run_.flushed) return false;
     run_.flushed = true;
-    return libav::Translate(avcodec_send_packet(codec_.get(), nullptr)) != libav::Step::Failed;
+    return libav::Translate(avcodec_send_packet(codec_, nullptr)) != libav::Step::Failed;
 }
 
 // The packet carries its index as timestamps, so each picture tells which
@@ -536,13 +552,13 @@ void FrameReader::AlignStep(AVFrame* frame) {
     if (r.after.empty()) {
         if (source == r.key && IsPredicted(frame)) {
             GiveUpKey();  // the index calls it a key packet, the decoder does not
-            StartRun(StartKeyFor(target_));
+            StartRun(StartKeyFor(target_), target_);
             return;
         }
         if (source != r.key) {
             if (++r.seenBefore > static_cast<int>(kAlignWindow)) {
                 GiveUpKey();
-                StartRun(StartKeyFor(target_));
+                StartRun(StartKeyFor(target_), target_);
             }
             return;
         }

@@ -105,7 +105,8 @@ private:
     PacketIndex StartKeyFor(PacketIndex packet) const;
     bool CanContinueTo(PacketIndex packet, PacketIndex key) const;
     AVFrame* Decoded(PacketIndex packet);
-    void StartRun(PacketIndex key);
+    bool IsLongRun(PacketIndex key, PacketIndex target) const;
+    void StartRun(PacketIndex key, PacketIndex target);
     std::chrono::nanoseconds OwnDecodeTime(PacketIndex packet) const;
     void PlanAhead(PacketIndex packet);
     PacketIndex AheadCapacity() const;
@@ -128,7 +129,14 @@ private:
     std::shared_ptr<FrameTable> table_;
     std::vector<TablePacket> packets_;  // the table's, with key flags the decoder disproved taken back
     ReaderSettings settings_;
-    libav::CodecPtr codec_;
+    // Runs of a few pictures decode on one thread: frame threads would first
+    // fill their pipeline, decoding pictures past the target that the next
+    // jump throws away. Longer runs use every thread. codec_ is the run's.
+    libav::CodecPtr threaded_;
+    libav::CodecPtr single_;  // null when threaded_ has one thread anyway
+    AVCodecContext* codec_ = nullptr;
+    bool threadedDirty_ = false;  // fed since its last flush
+    bool singleDirty_ = false;
     libav::PacketPtr packet_;
     libav::FramePtr frame_;
     std::optional<PictureConverter> converter_;
