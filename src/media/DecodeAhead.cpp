@@ -74,10 +74,11 @@ bool DecodeAhead::Busy() const {
     return done_ != posted_;
 }
 
-libav::FramePtr DecodeAhead::Take(PacketIndex packet, std::chrono::nanoseconds wait) {
+libav::FramePtr DecodeAhead::Take(PacketIndex packet, std::chrono::nanoseconds wait, bool& due) {
     std::unique_lock lock(mutex_);
-    const auto due = [&] { return held_.count(packet) || stop_ || !StillDue(packet); };
-    if (wait.count() > 0 && !due()) changed_.wait_for(lock, wait, due);
+    const auto settled = [&] { return held_.count(packet) || stop_ || !StillDue(packet); };
+    due = !settled();
+    if (wait.count() > 0 && due) changed_.wait_for(lock, wait, settled);
     auto it = held_.find(packet);
     return it == held_.end() ? nullptr : libav::FramePtr(av_frame_clone(it->second.get()));
 }

@@ -48,8 +48,9 @@ public:
     // Whether the worker is still at its job.
     bool Busy() const;
     // The picture of `packet` if held, else null after waiting at most
-    // `wait` while the worker's job is still to deliver it.
-    libav::FramePtr Take(PacketIndex packet, std::chrono::nanoseconds wait);
+    // `wait` while the worker's job is still to deliver it; `due` tells
+    // whether it was.
+    libav::FramePtr Take(PacketIndex packet, std::chrono::nanoseconds wait, bool& due);
     bool Holds(PacketIndex packet) const;
     // Forgets the pictures held outside packets `low` to `high`.
     void Retain(PacketIndex low, PacketIndex high);

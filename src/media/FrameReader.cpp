@@ -253,10 +253,14 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     if (packet == convertedPacket_) return current_;
     std::shared_ptr<const std::uint8_t[]> bitmap;
     if (ahead_ && !store_.Has(packet)) {
-        if (libav::FramePtr ready = ahead_->Take(packet, OwnDecodeTime(packet))) {
+        bool due = false;
+        if (libav::FramePtr ready = ahead_->Take(packet, OwnDecodeTime(packet), due)) {
             ++stats_.aheadServed;
             Note(packet, ready.get());
             bitmap = Convert(ready.get(), packet);
+        } else if (due) {
+            // The worker is late: it leaves the cores to this reader's own run.
+            ahead_->Post({});
         }
     }
     const auto start = std::chrono::steady_clock::now();
