@@ -14,6 +14,7 @@ struct BenchClip {
     const char* name;
     const char* encoder;
     int width, height, frames, gop, bFrames;
+    int rate = 25;
 };
 
 constexpr BenchClip kClips[] = {
@@ -25,14 +26,19 @@ constexpr BenchClip kClips[] = {
     {"h264-1280x720-gop250.mp4", "libx264", 1280, 720, 500, 250, 2},
     {"h264-1280x720-gop250.mkv", "libx264", 1280, 720, 500, 250, 2},
     {"h264-1920x1080-gop250.mp4", "libx264", 1920, 1080, 500, 250, 2},
+    {"hevc-1920x1080-gop250.mp4", "libx265", 1920, 1080, 500, 250, 2},
+    // Played in the window at their own rate: big frames drawn in time.
+    {"h264-1920x1080-60fps.mp4", "libx264", 1920, 1080, 360, 60, 2, 60},
+    {"h264-3840x2160-30fps.mp4", "libx264", 3840, 2160, 150, 30, 2, 30},
 };
 
 bool Write(const std::filesystem::path& path, const BenchClip& clip) {
     const std::string mjpeg = std::string(clip.encoder) == "mjpeg" ? " -pix_fmt yuvj420p" : " -pix_fmt yuv420p";
+    const std::string x265Quiet = std::string(clip.encoder) == "libx265" ? " -x265-params log-level=error" : "";
     const std::string command = "ffmpeg -v error -y -f lavfi -i testsrc2=s=" + std::to_string(clip.width) + "x" +
-                                std::to_string(clip.height) + ":r=25 -frames:v " + std::to_string(clip.frames) +
+                                std::to_string(clip.height) + ":r=" + std::to_string(clip.rate) + " -frames:v " + std::to_string(clip.frames) +
                                 " -c:v " + clip.encoder + " -g " + std::to_string(clip.gop) + " -bf " +
-                                std::to_string(clip.bFrames) + mjpeg + " -q:v 3 -crf 18 -preset veryfast '" +
+                                std::to_string(clip.bFrames) + mjpeg + " -q:v 3 -crf 18 -preset veryfast" + x265Quiet + " '" +
                                 path.string() + "'";
     std::printf("writing %s\n", path.c_str());
     return std::system(command.c_str()) == 0;
