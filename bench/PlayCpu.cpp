@@ -1,4 +1,4 @@
-// framewise-playcpu CLIP.avi [SECONDS] [WARMUP] [SCREENSHOT.png]
+// framewise-playcpu [--no-catch] CLIP.avi [SECONDS] [WARMUP] [SCREENSHOT.png]
 //
 // Measures what playing costs: opens the clip in the real main window, presses
 // Play, lets it play WARMUP seconds (0 unless given; a warm-up as long as the
@@ -7,7 +7,9 @@
 // frames advanced, the rate achieved against the clip's, the periods dropped
 // (each gap between two advances counts the whole frame periods it spans
 // beyond one), how many times the picture was painted, and the window title;
-// optionally saves the window's picture, then presses Stop and exits. Runs on whatever Qt platform is set (offscreen,
+// optionally saves the window's picture, then presses Stop and exits.
+// --no-catch clears "Use Catch" first, so that every frame is decoded afresh
+// into a recycled pixel block and none is kept. Runs on whatever Qt platform is set (offscreen,
 // or xcb under a virtual X server). Not a test: its figures depend on the machine.
 #include <algorithm>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include <string>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QScrollBar>
@@ -66,17 +69,20 @@ private:
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CLIP.avi [SECONDS] [WARMUP] [SCREENSHOT.png]\n", argv[0]);
+    QStringList args = QCoreApplication::arguments().mid(1);
+    const bool noCatch = args.removeAll(QStringLiteral("--no-catch")) > 0;
+    if (args.isEmpty()) {
+        std::fprintf(stderr, "usage: %s [--no-catch] CLIP.avi [SECONDS] [WARMUP] [SCREENSHOT.png]\n", argv[0]);
         return 2;
     }
-    const int seconds = argc > 2 ? std::atoi(argv[2]) : 10;
-    const int warmUp = argc > 3 ? std::atoi(argv[3]) : 0;
-    const QString screenshot = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
+    const int seconds = args.size() > 1 ? args[1].toInt() : 10;
+    const int warmUp = args.size() > 2 ? args[2].toInt() : 0;
+    const QString screenshot = args.size() > 3 ? args[3] : QString();
 
     frmMain window;
     window.show();
-    if (!window.LoadFile(QString::fromLocal8Bit(argv[1]))) return 1;
+    if (noCatch) window.chkCatch->setChecked(false);
+    if (!window.LoadFile(args[0])) return 1;
     long advances = 0, dropped = 0, paints = 0;
     const double periodSeconds = 1.0 / window.Clips().back()->GetFPS();
     using Clock = std::chrono::steady_clock;
