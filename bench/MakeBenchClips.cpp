@@ -1,11 +1,13 @@
-// framebench-clips DIR: writes the generated benchmark clips into DIR, each
-// only if it is missing. Long GOPs make random access and stepping back cost
-// what they cost in real footage; ffmpeg's moving test pattern gives the
-// decoder real work.
+// framebench-clips DIR [NAME...]: writes the generated benchmark clips (or
+// only those named) into DIR, each only if it is missing. Long GOPs make
+// random access and stepping back cost what they cost in real footage;
+// ffmpeg's moving test pattern gives the decoder real work.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 
 namespace {
@@ -49,14 +51,16 @@ bool Write(const std::filesystem::path& path, const BenchClip& clip) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: framebench-clips DIR\n");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: framebench-clips DIR [NAME...]\n");
         return 2;
     }
     const std::filesystem::path dir = argv[1];
     std::filesystem::create_directories(dir);
     int failures = 0;
+    const std::vector<std::string> only(argv + 2, argv + argc);
     for (const BenchClip& clip : kClips) {
+        if (!only.empty() && std::find(only.begin(), only.end(), clip.name) == only.end()) continue;
         const std::filesystem::path path = dir / clip.name;
         if (!std::filesystem::exists(path) && !Write(path, clip)) ++failures;
     }

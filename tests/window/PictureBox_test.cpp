@@ -58,6 +58,11 @@ struct PaintCase {
     QRect exposed;
 };
 
+void PrintTo(const PaintCase& c, std::ostream* os) {
+    *os << c.width << "x" << c.height << " at power " << c.power << ", exposed " << c.exposed.x() << ","
+        << c.exposed.y() << " " << c.exposed.width() << "x" << c.exposed.height();
+}
+
 const PaintCase kPaintCases[] = {
     {1001, 601, 0, {0, 0, 1001, 601}},      // odd width: 3003 bytes of pixels in 3004-byte rows
     {1001, 601, 0, {377, 211, 402, 187}},   // a part in the middle, as a scroll uncovers it
@@ -70,21 +75,9 @@ const PaintCase kPaintCases[] = {
     {5, 3, 0, {0, 0, 5, 3}},                // smaller than a 4-byte row
 };
 
-class PaintedPicture : public WindowTest, public ::testing::WithParamInterface<PaintCase> {};
-
-TEST_P(PaintedPicture, EqualsTheFramePixelsInTheExposedPart) {
-    const PaintCase& c = GetParam();
-    const std::uint32_t seed = static_cast<std::uint32_t>(c.width * 7 + c.power + 100);
-    std::printf("seed %u\n", seed);
-    const RandomFrame frame(c.width, c.height, seed);
-    PictureBox& box = *window->picDisp;
-    box.SetSize(c.width, c.height);
-    box.SetZoomPower(c.power);
-    cDIBx dib;
-    ASSERT_TRUE(dib.CreateFromSharedPackedDIB(frame.packed));
-    dib.DrawOnPicBox(box);
-    // Rendered alone into a picture of its size with a border, where nothing
-    // may be painted.
+// Renders the exposed part alone into a picture of its size with a border,
+// where nothing may be painted, and compares it with the frame.
+void ExpectPainted(PictureBox& box, const RandomFrame& frame, const PaintCase& c) {
     constexpr QRgb kUntouched = 0xFF123456;
     QImage painted(c.exposed.size() + QSize(2, 2), QImage::Format_RGB32);
     painted.fill(kUntouched);
@@ -100,6 +93,35 @@ TEST_P(PaintedPicture, EqualsTheFramePixelsInTheExposedPart) {
                               << " not " << expected;
         }
     EXPECT_EQ(wrong, 0);
+}
+
+class PaintedPicture : public WindowTest, public ::testing::WithParamInterface<PaintCase> {};
+
+TEST_P(PaintedPicture, EqualsTheFramePixelsInTheExposedPart) {
+    const PaintCase& c = GetParam();
+    const std::uint32_t seed = static_cast<std::uint32_t>(c.width * 7 + c.power + 100);
+    std::printf("seed %u\n", seed);
+    const RandomFrame frame(c.width, c.height, seed);
+    PictureBox& box = *window->picDisp;
+    box.SetSize(c.width, c.height);
+    box.SetZoomPower(c.power);
+    // Drawn both ways: sharing the frame's bottom-up rows, and copying them
+    // into the image's own top-down rows.
+    for (const bool shared : {true, false}) {
+        SCOPED_TRACE(shared ? "shared rows" : "copied rows");
+        const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(frame.packed.get());
+        if (shared) {
+            cDIBx dib;
+            ASSERT_TRUE(dib.CreateFromSharedPackedDIB(frame.packed));
+            dib.DrawOnPicBox(box);
+        } else {
+            ASSERT_EQ(SetDIBits(box.hDC(), box.ImageHandle(), 0, static_cast<std::uint32_t>(c.height),
+                                frame.packed.get() + sizeof *header, static_cast<std::size_t>(header->biSizeImage),
+                                header, DIB_RGB_COLORS),
+                      c.height);
+        }
+        ExpectPainted(box, frame, c);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Zooms, PaintedPicture, ::testing::ValuesIn(kPaintCases));
