@@ -5,8 +5,8 @@
 // block of image pixels.
 #pragma once
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
