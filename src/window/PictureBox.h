@@ -5,8 +5,10 @@
 // block of image pixels.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include <QImage>
 #include <QPoint>
@@ -57,15 +59,20 @@ private:
     // Covers the zoomed image in whole logical pixels.
     void FitWidget();
     void SetPointer(std::optional<QPointF> pointer);
-    // The image as painted at powers up to 0: top row first, 32-bit,
-    // reduced when the power is negative. Made again only after the image or
+    // The image reduced for a negative power: top row first, 32-bit, each
+    // pixel the rounded mean of its block. Made again only after the image or
     // the power changed, so that scrolling only copies pixels.
-    const QImage& Shown();
+    const QImage& Reduced();
+    // Device pixels `part` of the image at a power >= 0 (within the device
+    // size) as a 32-bit picture, in a buffer reused from paint to paint:
+    // valid until the next call.
+    QImage DevicePart(const QRect& part);
 
     PersistentImage image_;
     int power_ = 0;
-    QImage shown_;
-    bool shownStale_ = true;
+    QImage reduced_;
+    bool reducedStale_ = true;
+    std::vector<std::uint32_t> partBuffer_;
     std::optional<QPointF> pointer_;
     int wheelAngle_ = 0;
 };
