@@ -53,6 +53,10 @@ public:
     // `position` shows the picture converted last (the reader keeps a
     // reference to that one only, never a copy).
     std::string SourceValuesAt(std::int64_t position, int x, int y) const;
+    // The decoded picture `position` shows, in its own format before any
+    // conversion (a new reference to it), or null. Decodes as Get does, but
+    // converts nothing and leaves the converted picture as it was.
+    libav::FramePtr SourcePicture(std::int64_t position);
     FrameReaderStats Stats() const;
     std::string DecoderName() const;
 

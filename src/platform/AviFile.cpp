@@ -350,6 +350,13 @@ std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y) {
     return pg ? pg->engine->SourceValuesAt(static_cast<std::int64_t>(lPos) - pg->start, x, y) : std::string();
 }
 
+PictureMetrics AVIStreamCompareFrames(PGETFRAME pgA, LONG lPosA, PGETFRAME pgB, LONG lPosB) {
+    if (!pgA || !pgB) return {};
+    const libav::FramePtr a = pgA->engine->SourcePicture(static_cast<std::int64_t>(lPosA) - pgA->start);
+    const libav::FramePtr b = pgB->engine->SourcePicture(static_cast<std::int64_t>(lPosB) - pgB->start);
+    return MeasurePictures(a.get(), b.get());
+}
+
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos) {
     return pg ? pg->engine->FieldsAt(static_cast<std::int64_t>(lPos) - pg->start) : PictureFields{};
 }

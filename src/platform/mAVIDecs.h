@@ -16,6 +16,7 @@
 
 #include "media/MediaTypes.h"
 #include "media/MemoryBudgets.h"
+#include "media/PictureMetrics.h"
 #include "media/PositionFacts.h"
 #include "platform/WinTypes.h"
 
@@ -91,6 +92,10 @@ HRESULT AVIStreamGetFormatFacts(PAVISTREAM pavi, PGETFRAME pg, StreamFacts* fact
 // conversion ("Y 940 Cb 512 Cr 512"); empty unless frame lPos is the one the
 // reader converted last.
 std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y);
+// PSNR and SSIM of frame lPosA of reader pgA against frame lPosB of reader
+// pgB, on the pictures as decoded, in their own pixel format
+// (PictureMetrics.h); an invalid result says why there are none.
+PictureMetrics AVIStreamCompareFrames(PGETFRAME pgA, LONG lPosA, PGETFRAME pgB, LONG lPosB);
 // What the decoder said of the fields of frame lPos's picture, once decoded.
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos);
 

@@ -1,0 +1,79 @@
+#include "clip/ClipCompare.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "clip/cAVI.h"
+#include "platform/mAVIDecs.h"
+
+PairedFrames PairFrames(const cAVI& a, const cAVI& b, std::int32_t offset, std::int32_t from, std::int32_t to) {
+    PairedFrames frames;
+    // In 64 bits: an offset near the limits must not wrap around.
+    const std::int64_t first = std::max<std::int64_t>({a.GetFirstFrame(), std::int64_t{b.GetFirstFrame()} - offset, from});
+    const std::int64_t last = std::min<std::int64_t>({a.GetLastFrame(), std::int64_t{b.GetLastFrame()} - offset, to});
+    if (a.GetFrameCount() <= 0 || b.GetFrameCount() <= 0 || first > last) return frames;
+    frames.first = static_cast<std::int32_t>(first);
+    frames.last = static_cast<std::int32_t>(last);
+    return frames;
+}
+
+PictureMetrics CompareClipFrames(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB) {
+    if (frameA < a.GetFirstFrame() || frameA > a.GetLastFrame() || frameB < b.GetFirstFrame() ||
+        frameB > b.GetLastFrame()) {
+        PictureMetrics none;
+        none.reason = "no frame to compare with";
+        return none;
+    }
+    return AVIStreamCompareFrames(a.FrameReader(), frameA, b.FrameReader(), frameB);
+}
+
+std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
+                         const std::function<bool(const FrameMetrics&)>& each) {
+    std::int32_t done = 0;
+    for (std::int32_t n = frames.first; n <= frames.last && frames.Count() > 0; ++n) {
+        FrameMetrics result{n, n + offset, CompareClipFrames(a, n, b, n + offset)};
+        ++done;
+        if (!each(result)) break;
+    }
+    return done;
+}
+
+namespace {
+
+double PsnrOf(double mse, int peak) { return 10.0 * std::log10(double(unsigned(peak) * unsigned(peak)) / mse); }
+
+}  // namespace
+
+void MetricsSummary::Add(const FrameMetrics& frame) {
+    const PictureMetrics& m = frame.metrics;
+    if (!m.valid) return;
+    if (frames_ == 0 || m.psnrAverage < worst_.metrics.psnrAverage) worst_ = frame;
+    ++frames_;
+    components_ = m.components;
+    for (int c = 0; c < m.components; ++c) {
+        mseSum_[c] += m.mse[c];
+        peak_[c] = m.peak[c];
+    }
+    averagePeak_ = m.averagePeak;
+    mseAverageSum_ += m.mseAverage;
+    ssimSum_ += m.ssimY;
+}
+
+PictureMetrics MetricsSummary::Mean() const {
+    PictureMetrics mean;
+    if (frames_ == 0) {
+        mean.reason = "no frames compared";
+        return mean;
+    }
+    mean.valid = true;
+    mean.components = components_;
+    const double n = static_cast<double>(frames_);
+    for (int c = 0; c < components_; ++c) {
+        mean.mse[c] = mseSum_[c] / n;
+        mean.psnr[c] = mean.mse[c] > 0 ? PsnrOf(mean.mse[c], peak_[c]) : INFINITY;
+    }
+    mean.mseAverage = mseAverageSum_ / n;
+    mean.psnrAverage = mean.mseAverage > 0 ? PsnrOf(mean.mseAverage, averagePeak_) : INFINITY;
+    mean.ssimY = ssimSum_ / n;
+    return mean;
+}
