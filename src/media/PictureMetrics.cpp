@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "media/Libav.h"
+
 extern "C" {
-#include <libavutil/frame.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -30,6 +32,52 @@ bool IsPlanar(const AVPixFmtDescriptor* d) {
         planes |= 1u << comp.plane;
     }
     return true;
+}
+
+int Depth(const AVPixFmtDescriptor* d) {
+    int depth = 0;
+    for (int c = 0; c < d->nb_components; ++c) depth = std::max(depth, d->comp[c].depth);
+    return depth;
+}
+
+// The planar format ffmpeg's filters would measure a packed, paletted or
+// semi-planar picture in: the same components, subsampling and depth, so
+// that repacking changes no value. NONE when there is none.
+AVPixelFormat PlanarCounterpart(const AVPixFmtDescriptor* d) {
+    if (!d || (d->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_FLOAT)))
+        return AV_PIX_FMT_NONE;
+    const int depth = Depth(d);
+    const bool alpha = (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+    if (d->flags & AV_PIX_FMT_FLAG_PAL) return AV_PIX_FMT_GBRP;
+    if (d->flags & AV_PIX_FMT_FLAG_RGB) {
+        if (alpha) return depth <= 8 ? AV_PIX_FMT_GBRAP : AV_PIX_FMT_GBRAP16;
+        return depth <= 8 ? AV_PIX_FMT_GBRP : depth <= 9 ? AV_PIX_FMT_GBRP9 : depth <= 10 ? AV_PIX_FMT_GBRP10
+             : depth <= 12 ? AV_PIX_FMT_GBRP12 : depth <= 14 ? AV_PIX_FMT_GBRP14 : AV_PIX_FMT_GBRP16;
+    }
+    for (const AVPixFmtDescriptor* c = av_pix_fmt_desc_next(nullptr); c; c = av_pix_fmt_desc_next(c)) {
+        if (!IsPlanar(c) || (c->flags & AV_PIX_FMT_FLAG_RGB) || c->nb_components != d->nb_components ||
+            c->log2_chroma_w != d->log2_chroma_w || c->log2_chroma_h != d->log2_chroma_h || Depth(c) != depth ||
+            std::string_view(c->name).starts_with("yuvj"))
+            continue;
+        return av_pix_fmt_desc_get_id(c);
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+// `src` repacked into `format`, or null.
+libav::FramePtr Repacked(const AVFrame* src, AVPixelFormat format) {
+    libav::FramePtr dst(av_frame_alloc());
+    if (!dst) return nullptr;
+    dst->format = format;
+    dst->width = src->width;
+    dst->height = src->height;
+    if (av_frame_get_buffer(dst.get(), 0) < 0) return nullptr;
+    libav::SwsPtr sws(sws_getContext(src->width, src->height, static_cast<AVPixelFormat>(src->format), src->width,
+                                     src->height, format, SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
+                                     nullptr, nullptr));
+    if (!sws || sws_scale(sws.get(), src->data, src->linesize, 0, src->height, dst->data, dst->linesize) != src->height)
+        return nullptr;
+    return dst;
 }
 
 std::string FormatName(int format) {
@@ -169,8 +217,9 @@ std::string MetricsMismatch(int widthA, int heightA, int formatA, int widthB, in
                std::to_string(widthB) + "x" + std::to_string(heightB) + ")";
     if (formatA != formatB)
         return "pixel formats differ (" + FormatName(formatA) + " and " + FormatName(formatB) + ")";
-    if (!IsPlanar(av_pix_fmt_desc_get(static_cast<AVPixelFormat>(formatA))))
-        return "pixel format " + FormatName(formatA) + " is not a planar one";
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(formatA));
+    if (!IsPlanar(d) && PlanarCounterpart(d) == AV_PIX_FMT_NONE)
+        return "pixel format " + FormatName(formatA) + " cannot be measured";
     return {};
 }
 
@@ -182,6 +231,15 @@ PictureMetrics MeasurePictures(const AVFrame* a, const AVFrame* b) {
     }
     m.reason = MetricsMismatch(a->width, a->height, a->format, b->width, b->height, b->format);
     if (!m.reason.empty()) return m;
+    if (!IsPlanar(av_pix_fmt_desc_get(static_cast<AVPixelFormat>(a->format)))) {
+        const AVPixelFormat planar = PlanarCounterpart(av_pix_fmt_desc_get(static_cast<AVPixelFormat>(a->format)));
+        const libav::FramePtr pa = Repacked(a, planar), pb = Repacked(b, planar);
+        if (!pa || !pb) {
+            m.reason = "pixel format " + FormatName(a->format) + " could not be repacked";
+            return m;
+        }
+        return MeasurePictures(pa.get(), pb.get());
+    }
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(a->format));
     m.components = d->nb_components;
 

@@ -6,7 +6,10 @@
 //    of all samples and uses the rounded weighted peak;
 //  - SSIM of the first component from 4x4 block sums combined into
 //    overlapping 8x8 windows (the filter's fast approximation).
-// Identical planes have an MSE of 0 and an infinite PSNR.
+// Identical planes have an MSE of 0 and an infinite PSNR. A packed,
+// paletted or semi-planar picture is measured as the filters get it: repacked
+// without loss into the planar format of the same components and depth
+// (bgr0 as gbrp, nv12 as yuv420p); its Y, U, V are then R, G, B for RGB.
 #pragma once
 
 #include <array>

@@ -1,12 +1,14 @@
 #include "media/PictureStore.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "media/MemoryBudgets.h"
 
 namespace {
 
-std::size_t g_keptBytes = 0;  // kept pictures of every store
+// Kept pictures of every store; readers on other threads (comparison) share it.
+std::atomic<std::size_t> g_keptBytes = 0;
 
 }  // namespace
 
