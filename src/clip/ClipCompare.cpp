@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 
 #include "clip/cAVI.h"
 #include "platform/mAVIDecs.h"
@@ -17,23 +18,42 @@ PairedFrames PairFrames(const cAVI& a, const cAVI& b, std::int32_t offset, std::
     return frames;
 }
 
+PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB) {
+    PicturePair pair{frameA, frameB, nullptr, nullptr, false};
+    pair.outside = frameA < a.GetFirstFrame() || frameA > a.GetLastFrame() || frameB < b.GetFirstFrame() ||
+                   frameB > b.GetLastFrame();
+    if (pair.outside) return pair;
+    pair.a = AVIStreamGetSourcePicture(a.FrameReader(), frameA, true);
+    pair.b = AVIStreamGetSourcePicture(b.FrameReader(), frameB, true);
+    return pair;
+}
+
+FrameMetrics MeasurePair(const PicturePair& pair) {
+    FrameMetrics result{pair.frameA, pair.frameB, {}};
+    if (pair.outside) result.metrics.reason = "no frame to compare with";
+    else result.metrics = AVIComparePictures(pair.a, pair.b);
+    return result;
+}
+
 PictureMetrics CompareClipFrames(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB) {
-    if (frameA < a.GetFirstFrame() || frameA > a.GetLastFrame() || frameB < b.GetFirstFrame() ||
-        frameB > b.GetLastFrame()) {
-        PictureMetrics none;
-        none.reason = "no frame to compare with";
-        return none;
-    }
-    return AVIStreamCompareFrames(a.FrameReader(), frameA, b.FrameReader(), frameB);
+    return MeasurePair(DecodePair(a, frameA, b, frameB)).metrics;
 }
 
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
                          const std::function<bool(const FrameMetrics&)>& each) {
     std::int32_t done = 0;
+    std::future<FrameMetrics> measuring;
     for (std::int32_t n = frames.first; n <= frames.last && frames.Count() > 0; ++n) {
-        FrameMetrics result{n, n + offset, CompareClipFrames(a, n, b, n + offset)};
+        PicturePair pair = DecodePair(a, n, b, n + offset);
+        if (measuring.valid()) {
+            ++done;
+            if (!each(measuring.get())) return done;
+        }
+        measuring = std::async(std::launch::async, [pair = std::move(pair)] { return MeasurePair(pair); });
+    }
+    if (measuring.valid()) {
         ++done;
-        if (!each(result)) break;
+        each(measuring.get());
     }
     return done;
 }

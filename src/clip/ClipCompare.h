@@ -29,8 +29,21 @@ struct FrameMetrics {
     PictureMetrics metrics;
 };
 
+// The decoded pictures of a frame pair, to be measured on any thread with
+// MeasurePair; a frame outside its clip has no picture.
+struct PicturePair {
+    std::int32_t frameA = 0;
+    std::int32_t frameB = 0;
+    SourcePicture a, b;
+    bool outside = false;  // a frame lies outside its clip
+};
+PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB);
+FrameMetrics MeasurePair(const PicturePair& pair);
+
 // Measures every paired frame of A in order and hands each result to `each`;
-// stops early when `each` returns false. Returns the frames measured.
+// stops early when `each` returns false. Returns the frames measured. A
+// pair is measured on a second thread while the next one decodes; `each`
+// runs on the calling thread.
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
                          const std::function<bool(const FrameMetrics&)>& each);
 

@@ -16,26 +16,26 @@ FrameMetricsWorker::~FrameMetricsWorker() {
     thread_.join();
 }
 
-void FrameMetricsWorker::Request(std::int32_t frameA, std::int32_t frameB) {
+void FrameMetricsWorker::Request(std::int32_t frameA, std::int32_t frameB, SourcePicture a, SourcePicture b) {
     {
         std::lock_guard lock(mutex_);
-        pending_.emplace(frameA, frameB);
+        pending_ = PicturePair{frameA, frameB, std::move(a), std::move(b), false};
     }
     wake_.notify_one();
 }
 
 void FrameMetricsWorker::Run() {
     for (;;) {
-        std::pair<std::int32_t, std::int32_t> job;
+        PicturePair job;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return stop_ || pending_; });
             if (stop_) return;
-            job = *pending_;
+            job = std::move(*pending_);
             pending_.reset();
         }
-        const FrameMetrics result{job.first, job.second, CompareClipFrames(*a_, job.first, *b_, job.second)};
-        done_(result);
+        if (!job.a || !job.b) job = DecodePair(*a_, job.frameA, *b_, job.frameB);
+        done_(MeasurePair(job));
     }
 }
 

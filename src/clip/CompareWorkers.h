@@ -19,7 +19,9 @@
 class cAVI;
 
 // Measures the frame pair asked for last: a request replaces one still
-// waiting, so a caller stepping quickly never queues work.
+// waiting, so a caller stepping quickly never queues work. A request may
+// bring the pair's decoded pictures (the caller decoded them anyway);
+// otherwise the worker decodes them with its own clips.
 class FrameMetricsWorker {
 public:
     using Done = std::function<void(const FrameMetrics&)>;
@@ -28,7 +30,7 @@ public:
     FrameMetricsWorker(const FrameMetricsWorker&) = delete;
     FrameMetricsWorker& operator=(const FrameMetricsWorker&) = delete;
 
-    void Request(std::int32_t frameA, std::int32_t frameB);
+    void Request(std::int32_t frameA, std::int32_t frameB, SourcePicture a = nullptr, SourcePicture b = nullptr);
 
 private:
     void Run();
@@ -37,7 +39,7 @@ private:
     Done done_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::optional<std::pair<std::int32_t, std::int32_t>> pending_;
+    std::optional<PicturePair> pending_;
     bool stop_ = false;
     std::thread thread_;  // last: starts once everything above exists
 };

@@ -521,6 +521,13 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame,
 
 // ---- Pictures as decoded ----------------------------------------------------
 
+libav::FramePtr FrameReader::ConvertedPicture(std::int64_t position) const {
+    if (packets_.empty() || position < 0 || !convertedSource_ || !convertedSource_->data[0]) return nullptr;
+    PacketIndex packet = PacketFor(position);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    return packet == convertedPacket_ ? libav::FramePtr(av_frame_clone(convertedSource_.get())) : nullptr;
+}
+
 libav::FramePtr FrameReader::SourcePicture(std::int64_t position) {
     PacketIndex packet = PacketFor(position);
     if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;

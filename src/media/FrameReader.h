@@ -57,6 +57,9 @@ public:
     // conversion (a new reference to it), or null. Decodes as Get does, but
     // converts nothing and leaves the converted picture as it was.
     libav::FramePtr SourcePicture(std::int64_t position);
+    // The same without decoding: a reference to the picture converted last
+    // when `position` shows it, else null.
+    libav::FramePtr ConvertedPicture(std::int64_t position) const;
     FrameReaderStats Stats() const;
     std::string DecoderName() const;
 

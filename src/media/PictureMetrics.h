@@ -13,9 +13,14 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 
 struct AVFrame;
+
+// A decoded picture in its own format, shared and never written again; its
+// buffers are reference-counted, so it may be measured on another thread.
+using SourcePicture = std::shared_ptr<const AVFrame>;
 
 struct PictureMetrics {
     bool valid = false;

@@ -350,10 +350,17 @@ std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y) {
     return pg ? pg->engine->SourceValuesAt(static_cast<std::int64_t>(lPos) - pg->start, x, y) : std::string();
 }
 
-PictureMetrics AVIStreamCompareFrames(PGETFRAME pgA, LONG lPosA, PGETFRAME pgB, LONG lPosB) {
-    if (!pgA || !pgB) return {};
-    const libav::FramePtr a = pgA->engine->SourcePicture(static_cast<std::int64_t>(lPosA) - pgA->start);
-    const libav::FramePtr b = pgB->engine->SourcePicture(static_cast<std::int64_t>(lPosB) - pgB->start);
+SourcePicture AVIStreamGetSourcePicture(PGETFRAME pg, LONG lPos, bool decode) {
+    if (!pg) return nullptr;
+    const std::int64_t position = static_cast<std::int64_t>(lPos) - pg->start;
+    libav::FramePtr picture = decode ? pg->engine->SourcePicture(position) : pg->engine->ConvertedPicture(position);
+    return SourcePicture(picture.release(), [](const AVFrame* f) {
+        AVFrame* frame = const_cast<AVFrame*>(f);
+        av_frame_free(&frame);
+    });
+}
+
+PictureMetrics AVIComparePictures(const SourcePicture& a, const SourcePicture& b) {
     return MeasurePictures(a.get(), b.get());
 }
 

@@ -293,7 +293,11 @@ void CompareView::Restart() {
             }, Qt::QueuedConnection);
         });
     if (paired_.Count() == 0) return;
+    // The background pass decodes with one thread per clip and keeps nothing,
+    // leaving the rest of the machine to the frames being looked at.
+    AVISetReaderSettings(1, 0);
     auto a2 = OpenCopy(*a), b2 = OpenCopy(*b_);
+    AVISetReaderSettings(0, kReaderKeepBytes);
     if (a2 && b2)
         passWorker_ = std::make_unique<ComparePassWorker>(
             std::move(a2), std::move(b2), offset, paired_,
@@ -321,7 +325,9 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
     Compose();
     if (shown_ && (shown_->frameA != frame || shown_->frameB != frameB)) shown_.reset();
     if (hasA_ && hasB_ && metricsWorker_) {
-        metricsWorker_->Request(frame, frameB);
+        // The pictures just drawn, when the readers still hold them: no decoding twice.
+        metricsWorker_->Request(frame, frameB, AVIStreamGetSourcePicture(a->FrameReader(), frame, false),
+                                AVIStreamGetSourcePicture(b_->FrameReader(), frameB, false));
     } else if (!hasB_) {
         FrameMetrics none{frame, frameB, {}};
         none.metrics.reason = "B has no frame " + std::to_string(frameB);
