@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
 
 #include "clip/cAVI.h"
 #include "platform/mAVIDecs.h"
@@ -39,21 +42,84 @@ PictureMetrics CompareClipFrames(cAVI& a, std::int32_t frameA, cAVI& b, std::int
     return MeasurePair(DecodePair(a, frameA, b, frameB)).metrics;
 }
 
+namespace {
+
+// One thread that measures the pairs handed to it, one at a time, so that a
+// pass measures a pair while it decodes the next.
+class Measurer {
+public:
+    Measurer() : thread_([this] { Run(); }) {}
+    ~Measurer() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void Submit(PicturePair pair) {
+        {
+            std::lock_guard lock(mutex_);
+            input_ = std::move(pair);
+        }
+        changed_.notify_all();
+    }
+    // The result of the pair submitted last; waits for it.
+    FrameMetrics Take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return output_.has_value(); });
+        FrameMetrics result = std::move(*output_);
+        output_.reset();
+        return result;
+    }
+
+private:
+    void Run() {
+        for (;;) {
+            PicturePair pair;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return stop_ || input_.has_value(); });
+                if (stop_) return;
+                pair = std::move(*input_);
+                input_.reset();
+            }
+            FrameMetrics result = MeasurePair(pair);
+            {
+                std::lock_guard lock(mutex_);
+                output_ = std::move(result);
+            }
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::optional<PicturePair> input_;
+    std::optional<FrameMetrics> output_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
                          const std::function<bool(const FrameMetrics&)>& each) {
     std::int32_t done = 0;
-    std::future<FrameMetrics> measuring;
+    Measurer measurer;
+    bool measuring = false;
     for (std::int32_t n = frames.first; n <= frames.last && frames.Count() > 0; ++n) {
         PicturePair pair = DecodePair(a, n, b, n + offset);
-        if (measuring.valid()) {
+        if (measuring) {
             ++done;
-            if (!each(measuring.get())) return done;
+            if (!each(measurer.Take())) return done;
         }
-        measuring = std::async(std::launch::async, [pair = std::move(pair)] { return MeasurePair(pair); });
+        measurer.Submit(std::move(pair));
+        measuring = true;
     }
-    if (measuring.valid()) {
+    if (measuring) {
         ++done;
-        each(measuring.get());
+        each(measurer.Take());
     }
     return done;
 }

@@ -139,7 +139,7 @@ template <typename Sample, typename Sum>
 void BlockRow(const Plane& a, const Plane& b, int row, int blocks, std::vector<Sum>& columns,
               std::vector<BlockSums<Sum>>& out) {
     const int width = blocks * 4;
-    columns.assign(static_cast<std::size_t>(width) * 4, 0);
+    columns.resize(static_cast<std::size_t>(width) * 4);
     Sum* c1 = columns.data();
     Sum* c2 = c1 + width;
     Sum* css = c2 + width;
@@ -147,6 +147,16 @@ void BlockRow(const Plane& a, const Plane& b, int row, int blocks, std::vector<S
     for (int y = 0; y < 4; ++y) {
         const auto* pa = reinterpret_cast<const Sample*>(a.data + (4 * row + y) * a.stride);
         const auto* pb = reinterpret_cast<const Sample*>(b.data + (4 * row + y) * b.stride);
+        if (y == 0) {
+            for (int x = 0; x < width; ++x) {
+                const Sum va = pa[x], vb = pb[x];
+                c1[x] = va;
+                c2[x] = vb;
+                css[x] = va * va + vb * vb;
+                c12[x] = va * vb;
+            }
+            continue;
+        }
         for (int x = 0; x < width; ++x) {
             const Sum va = pa[x], vb = pb[x];
             c1[x] += va;
