@@ -108,15 +108,16 @@ struct Case {
 
 // src.mkv: 30 lossless frames, 320x240; enc.mp4 its lossy encode with
 // B-frames; late.mp4 an encode of frames 3.. of it; short.mkv its first 12;
-// small.mkv at 160x120; src10 8 frames of 10-bit 4:2:0 at an odd size, blur10
-// a blurred copy.
+// small.mkv at 160x120; src10 8 frames of 10-bit 4:2:0, blur10 a blurred
+// copy; src410 and edge410 4:1:0 at 322x240.
 const Case kCases[] = {
     {"EncodeAgainstSource", "enc.mp4", "src.mkv", 0, 30, ""},
     {"ShiftedCopy", "src.mkv", "late.mp4", -3, 27, ""},
     {"Identical", "src.mkv", "src.mkv", 0, 30, ""},
     {"ShorterClip", "enc.mp4", "short.mkv", 0, 12, ""},
     {"OffsetPastShorterClip", "short.mkv", "src.mkv", 25, 5, ""},
-    {"TenBitOddSize", "blur10.mkv", "src10.mkv", 0, 8, ""},
+    {"TenBit", "blur10.mkv", "src10.mkv", 0, 8, ""},
+    {"Yuv410WidthNotAMultipleOf4", "edge410.avi", "src410.avi", 0, 5, ""},
     {"SizesDiffer", "src.mkv", "small.mkv", 0, -1, "sizes differ (320x240 and 160x120)"},
     {"CorpusMpeg4", "corpus:Principe_inertie.avi", "Principe_inertie.avi", 0, 28, ""},
     {"CorpusIndeo410", "corpus:homer.avi", "homer.avi", 0, 86, ""},
@@ -133,6 +134,7 @@ protected:
         if (!ok) return;
         dir_ = fwtest::TempDir();
         const std::string src = ShellQuoted(dir_ + "/src.mkv"), src10 = ShellQuoted(dir_ + "/src10.mkv");
+        const std::string src410 = ShellQuoted(dir_ + "/src410.avi");
         const std::string ff = "ffmpeg -nostdin -v error -y ";
         const std::vector<std::string> commands = {
             ff + "-f lavfi -i testsrc2=s=320x240:r=25 -frames:v 30 -pix_fmt yuv420p -c:v ffv1 " + src,
@@ -141,8 +143,14 @@ protected:
                 ShellQuoted(dir_ + "/late.mp4"),
             ff + "-i " + src + " -frames:v 12 -c:v ffv1 " + ShellQuoted(dir_ + "/short.mkv"),
             ff + "-i " + src + " -vf scale=160:120 -c:v ffv1 " + ShellQuoted(dir_ + "/small.mkv"),
-            ff + "-f lavfi -i testsrc2=s=321x239:r=25 -frames:v 8 -pix_fmt yuv420p10le -c:v ffv1 " + src10,
+            ff + "-f lavfi -i testsrc2=s=320x238:r=25 -frames:v 8 -pix_fmt yuv420p10le -c:v ffv1 " + src10,
             ff + "-i " + src10 + " -vf gblur=sigma=1.5 -c:v ffv1 " + ShellQuoted(dir_ + "/blur10.mkv"),
+            // 4:1:0 at a width of 322: chroma planes of 81 columns, the last
+            // one covering 2 pixels; painted over in the copy.
+            ff + "-f lavfi -i testsrc2=s=322x240:r=25 -frames:v 5 -pix_fmt yuv410p -c:v ffv1 " + src410,
+            ff + "-i " + src410 + " -vf " +
+                ShellQuoted("gblur=sigma=1,drawbox=x=iw-2:y=0:w=2:h=ih:color=red:t=fill") +
+                " -pix_fmt yuv410p -c:v ffv1 " + ShellQuoted(dir_ + "/edge410.avi"),
         };
         for (const std::string& command : commands) {
             RunCommand(command, ok);

@@ -122,6 +122,7 @@ TEST_F(Compare, NoneLeavesTheWindowAsWithoutComparing) {
     const std::string a = Clip("a.avi", "ffv1 64x48 10");
     Load(a);
     const QRect view = window->picView->geometry();
+    const QSize picture = window->picDisp->size();
     Open(a, Clip("b.avi", "ffv1 64x48 10"), 0);
     EXPECT_NE(window->picView->geometry(), view);
     EXPECT_TRUE(window->Compare->Graph->isVisible());
@@ -133,6 +134,7 @@ TEST_F(Compare, NoneLeavesTheWindowAsWithoutComparing) {
     EXPECT_EQ(window->picView->geometry(), view);
     EXPECT_FALSE(window->Compare->Graph->isVisible());
     EXPECT_EQ(Shown().Width(), 64);
+    EXPECT_EQ(window->picDisp->size(), picture);
     EXPECT_EQ(fwtest::FrameNumberOf(Shown()), 0);
     EXPECT_TRUE(compare().lblCompare->text().isEmpty());
 }
@@ -144,8 +146,8 @@ TEST_F(Compare, MetricsArriveWithoutStoppingTheSteps) {
     EXPECT_NE(compare().lblCompare->text().indexOf("PSNR identical"), -1) << compare().lblCompare->text().toStdString();
     // Stepping never waits for a measurement: each step shows its picture at
     // once, and the last one's metrics follow.
-    for (int i = 0; i < 6; ++i) Key(Qt::Key_Right);
     compare().spnOffset->setValue(1);
+    for (int i = 0; i < 6; ++i) Key(Qt::Key_Right);
     EXPECT_EQ(window->TimeLine->value(), 6);
     ASSERT_TRUE(WaitFor([&] { return compare().ShownMetrics().has_value(); }));
     EXPECT_EQ(compare().ShownMetrics()->frameA, 6);
