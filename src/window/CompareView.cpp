@@ -155,6 +155,10 @@ void CompareView::CreateControls() {
     lblCompare = new QLabel(&window_);
     lblCompare->setObjectName(QStringLiteral("lblCompare"));
     lblCompare->setTextFormat(Qt::PlainText);
+    // Outside the Tab chain, which stays the window's own; a click reaches them.
+    cboCompare->setFocusPolicy(Qt::ClickFocus);
+    spnOffset->setFocusPolicy(Qt::ClickFocus);
+    for (QWidget* part : spnOffset->findChildren<QWidget*>()) part->setFocusPolicy(Qt::ClickFocus);
     Graph = new CompareGraph(window_, &window_);
     Graph->hide();
     PlaceControls();
