@@ -34,5 +34,6 @@ int ExportFramesCommand(const std::string& path, const std::string& list, const 
 // the mean MSE, as ffmpeg sums up; mean SSIM) and the frame with the lowest
 // average PSNR. Clips that cannot be compared (sizes, pixel formats) fail
 // with the reason.
+// With `noSsim` the ssim_y column stays empty and the pass is quicker.
 int CompareCommand(const std::string& pathA, const std::string& pathB, std::int32_t offset, std::int32_t from,
-                   std::int32_t to);
+                   std::int32_t to, bool noSsim = false);

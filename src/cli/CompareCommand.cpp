@@ -23,13 +23,13 @@ std::string MetricCells(const PictureMetrics& m) {
     if (!m.valid) return ",,,,";
     std::string cells = Number(m.psnr[0], 4);
     for (int c = 1; c < 3; ++c) cells += "," + (c < m.components ? Number(m.psnr[c], 4) : std::string());
-    return cells + "," + Number(m.psnrAverage, 4) + "," + Number(m.ssimY, 6);
+    return cells + "," + Number(m.psnrAverage, 4) + "," + (std::isnan(m.ssimY) ? std::string() : Number(m.ssimY, 6));
 }
 
 }  // namespace
 
 int CompareCommand(const std::string& pathA, const std::string& pathB, std::int32_t offset, std::int32_t from,
-                   std::int32_t to) {
+                   std::int32_t to, bool noSsim) {
     cAVI a, b;
     if (!a.LoadAVI(pathA) || !b.LoadAVI(pathB)) return 1;
     const PairedFrames frames = PairFrames(a, b, offset, from, to);
@@ -52,7 +52,7 @@ int CompareCommand(const std::string& pathA, const std::string& pathB, std::int3
         std::cout << f.frameA << "," << f.frameB << "," << MetricCells(f.metrics) << "\n";
         summary.Add(f);
         return true;
-    });
+    }, !noSsim);
     const FrameMetrics& worst = summary.Worst();
     std::cout << "\nstatistic,frame_a,frame_b,psnr_y,psnr_u,psnr_v,psnr_avg,ssim_y\n"
               << "mean,,," << MetricCells(summary.Mean()) << "\n"

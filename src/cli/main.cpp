@@ -177,6 +177,7 @@ int main(int argc, char** argv) {
         auto offset = Value<std::int32_t>();
         auto from = Value<std::int32_t>();
         auto to = Value<std::int32_t>();
+        auto noSsim = Value<bool>();
         *from = std::numeric_limits<std::int32_t>::min();
         *to = std::numeric_limits<std::int32_t>::max();
         command->add_option("A", *fileA, "The clip measured")->required();
@@ -185,11 +186,12 @@ int main(int argc, char** argv) {
             ->type_name("K");
         command->add_option("--from", *from, "The first frame of A to compare")->type_name("N");
         command->add_option("--to", *to, "The last frame of A to compare")->type_name("M");
+        command->add_flag("--no-ssim", *noSsim, "PSNR only: the ssim_y column stays empty, the pass is quicker");
         command->footer("Rows: frame_a, frame_b, psnr_y, psnr_u, psnr_v, psnr_avg (dB, inf when equal), ssim_y;\n"
                         "then the mean (PSNR of the mean MSE, as ffmpeg's psnr filter sums up) and the\n"
                         "frame with the lowest average PSNR. Only frames both clips have are compared.");
-        command->callback([&status, fileA, fileB, offset, from, to] {
-            status = CompareCommand(*fileA, *fileB, *offset, *from, *to);
+        command->callback([&status, fileA, fileB, offset, from, to, noSsim] {
+            status = CompareCommand(*fileA, *fileB, *offset, *from, *to, *noSsim);
         });
     }
     {

@@ -31,10 +31,10 @@ PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frame
     return pair;
 }
 
-FrameMetrics MeasurePair(const PicturePair& pair) {
+FrameMetrics MeasurePair(const PicturePair& pair, bool ssim) {
     FrameMetrics result{pair.frameA, pair.frameB, {}};
     if (pair.outside) result.metrics.reason = "no frame to compare with";
-    else result.metrics = AVIComparePictures(pair.a, pair.b);
+    else result.metrics = AVIComparePictures(pair.a, pair.b, ssim);
     return result;
 }
 
@@ -48,7 +48,7 @@ namespace {
 // pass measures a pair while it decodes the next.
 class Measurer {
 public:
-    Measurer() : thread_([this] { Run(); }) {}
+    explicit Measurer(bool ssim) : ssim_(ssim), thread_([this] { Run(); }) {}
     ~Measurer() {
         {
             std::lock_guard lock(mutex_);
@@ -84,7 +84,7 @@ private:
                 pair = std::move(*input_);
                 input_.reset();
             }
-            FrameMetrics result = MeasurePair(pair);
+            FrameMetrics result = MeasurePair(pair, ssim_);
             {
                 std::lock_guard lock(mutex_);
                 output_ = std::move(result);
@@ -98,15 +98,16 @@ private:
     std::optional<PicturePair> input_;
     std::optional<FrameMetrics> output_;
     bool stop_ = false;
+    const bool ssim_;
     std::thread thread_;
 };
 
 }  // namespace
 
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
-                         const std::function<bool(const FrameMetrics&)>& each) {
+                         const std::function<bool(const FrameMetrics&)>& each, bool ssim) {
     std::int32_t done = 0;
-    Measurer measurer;
+    Measurer measurer(ssim);
     bool measuring = false;
     for (std::int32_t n = frames.first; n <= frames.last && frames.Count() > 0; ++n) {
         PicturePair pair = DecodePair(a, n, b, n + offset);

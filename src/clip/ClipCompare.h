@@ -38,14 +38,14 @@ struct PicturePair {
     bool outside = false;  // a frame lies outside its clip
 };
 PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB);
-FrameMetrics MeasurePair(const PicturePair& pair);
+FrameMetrics MeasurePair(const PicturePair& pair, bool ssim = true);
 
 // Measures every paired frame of A in order and hands each result to `each`;
 // stops early when `each` returns false. Returns the frames measured. A
 // pair is measured on a second thread while the next one decodes; `each`
 // runs on the calling thread.
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
-                         const std::function<bool(const FrameMetrics&)>& each);
+                         const std::function<bool(const FrameMetrics&)>& each, bool ssim = true);
 
 // What a pass adds up to: PSNR of the mean MSE per component (as ffmpeg's
 // psnr filter sums up), the mean SSIM, and the frame with the lowest average

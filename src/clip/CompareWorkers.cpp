@@ -70,7 +70,7 @@ void ComparePassWorker::Run() {
         }
         std::lock_guard lock(mutex_);
         return !stop_;
-    });
+    }, false);
     bool stopped = false;
     {
         std::lock_guard lock(mutex_);

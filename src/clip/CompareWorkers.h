@@ -44,8 +44,8 @@ private:
     std::thread thread_;  // last: starts once everything above exists
 };
 
-// Measures every paired frame in order and reports them in batches with the
-// share done (0..1); the last report has a share of 1.
+// Measures the PSNRs of every paired frame in order (no SSIM) and reports
+// them in batches with the share done (0..1); the last report has a share of 1.
 class ComparePassWorker {
 public:
     using Report = std::function<void(std::vector<FrameMetrics> batch, double done)>;

@@ -233,7 +233,7 @@ std::string MetricsMismatch(int widthA, int heightA, int formatA, int widthB, in
     return {};
 }
 
-PictureMetrics MeasurePictures(const AVFrame* a, const AVFrame* b) {
+PictureMetrics MeasurePictures(const AVFrame* a, const AVFrame* b, bool ssim) {
     PictureMetrics m;
     if (!a || !b || !a->data[0] || !b->data[0]) {
         m.reason = "a picture could not be decoded";
@@ -248,7 +248,7 @@ PictureMetrics MeasurePictures(const AVFrame* a, const AVFrame* b) {
             m.reason = "pixel format " + FormatName(a->format) + " could not be repacked";
             return m;
         }
-        return MeasurePictures(pa.get(), pb.get());
+        return MeasurePictures(pa.get(), pb.get(), ssim);
     }
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(a->format));
     m.components = d->nb_components;
@@ -286,7 +286,8 @@ PictureMetrics MeasurePictures(const AVFrame* a, const AVFrame* b) {
     m.psnrAverage = Psnr(m.mseAverage, m.averagePeak);
 
     const int first = d->comp[0].plane;
-    m.ssimY = d->comp[0].depth > 8
+    m.ssimY = !ssim ? std::numeric_limits<double>::quiet_NaN()
+            : d->comp[0].depth > 8
                   ? PlaneSsim<std::uint16_t, std::int64_t>(planeA[first], planeB[first], peak[first])
                   : PlaneSsim<std::uint8_t, std::int32_t>(planeA[first], planeB[first], peak[first]);
     m.valid = true;

@@ -31,7 +31,7 @@ struct PictureMetrics {
     std::array<double, 4> psnr{};
     double mseAverage = 0;
     double psnrAverage = 0;
-    double ssimY = 0;
+    double ssimY = 0;     // NaN when not asked for, or the planes are under 8x8
     std::array<int, 4> peak{};  // per component: (1 << depth) - 1
     int averagePeak = 0;        // the rounded peak weighted as the MSEs are
     bool Identical() const { return valid && mseAverage == 0; }
@@ -42,4 +42,5 @@ struct PictureMetrics {
 std::string MetricsMismatch(int widthA, int heightA, int formatA, int widthB, int heightB, int formatB);
 
 // The metrics of `a` against `b`, or an invalid result with its reason.
-PictureMetrics MeasurePictures(const AVFrame* a, const AVFrame* b);
+// Without `ssim` only the PSNRs (a graph of PSNR needs no more).
+PictureMetrics MeasurePictures(const AVFrame* a, const AVFrame* b, bool ssim = true);

@@ -360,8 +360,8 @@ SourcePicture AVIStreamGetSourcePicture(PGETFRAME pg, LONG lPos, bool decode) {
     });
 }
 
-PictureMetrics AVIComparePictures(const SourcePicture& a, const SourcePicture& b) {
-    return MeasurePictures(a.get(), b.get());
+PictureMetrics AVIComparePictures(const SourcePicture& a, const SourcePicture& b, bool ssim) {
+    return MeasurePictures(a.get(), b.get(), ssim);
 }
 
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos) {

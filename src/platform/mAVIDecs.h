@@ -98,7 +98,7 @@ std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y);
 SourcePicture AVIStreamGetSourcePicture(PGETFRAME pg, LONG lPos, bool decode);
 // PSNR and SSIM of picture a against picture b, in their own pixel format
 // (PictureMetrics.h); an invalid result says why there are none. Any thread.
-PictureMetrics AVIComparePictures(const SourcePicture& a, const SourcePicture& b);
+PictureMetrics AVIComparePictures(const SourcePicture& a, const SourcePicture& b, bool ssim = true);
 // What the decoder said of the fields of frame lPos's picture, once decoded.
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos);
 
