@@ -27,3 +27,13 @@ bool ParseFrameList(const std::string& list, std::int32_t first, std::int32_t la
 // Exports the frames of `list` into directory `outDir` (made if missing), as
 // N.bmp, or N.png when `png`, in the order listed. A bad list writes nothing.
 int ExportFramesCommand(const std::string& path, const std::string& list, const std::string& outDir, bool png);
+
+// Frame N of clip A against frame N + offset of clip B, for the frames of A
+// in from..to that have a partner: CSV rows of frame_a, frame_b, PSNR Y, U,
+// V, average and SSIM Y of the pictures as decoded, then the mean (PSNR of
+// the mean MSE, as ffmpeg sums up; mean SSIM) and the frame with the lowest
+// average PSNR. Clips that cannot be compared (sizes, pixel formats) fail
+// with the reason.
+// With `noSsim` the ssim_y column stays empty and the pass is quicker.
+int CompareCommand(const std::string& pathA, const std::string& pathB, std::int32_t offset, std::int32_t from,
+                   std::int32_t to, bool noSsim = false);

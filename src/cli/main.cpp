@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -167,6 +168,31 @@ int main(int argc, char** argv) {
         command->add_flag("--json", *json, "JSON instead of CSV");
         command->add_flag("--types", *types, "Also each picture's type (I, P, B): decodes every frame");
         command->callback([&status, file, json, types] { status = FramesCommand(*file, *json, *types); });
+    }
+    {
+        auto* command = app.add_subcommand(
+            "compare", "PSNR (Y, U, V, average) and SSIM (Y) of clip A against clip B, frame by frame (CSV)");
+        auto fileA = Value<std::string>();
+        auto fileB = Value<std::string>();
+        auto offset = Value<std::int32_t>();
+        auto from = Value<std::int32_t>();
+        auto to = Value<std::int32_t>();
+        auto noSsim = Value<bool>();
+        *from = std::numeric_limits<std::int32_t>::min();
+        *to = std::numeric_limits<std::int32_t>::max();
+        command->add_option("A", *fileA, "The clip measured")->required();
+        command->add_option("B", *fileB, "The clip it is compared with")->required();
+        command->add_option("--offset", *offset, "Frame N of A is compared with frame N + K of B (default 0)")
+            ->type_name("K");
+        command->add_option("--from", *from, "The first frame of A to compare")->type_name("N");
+        command->add_option("--to", *to, "The last frame of A to compare")->type_name("M");
+        command->add_flag("--no-ssim", *noSsim, "PSNR only: the ssim_y column stays empty, the pass is quicker");
+        command->footer("Rows: frame_a, frame_b, psnr_y, psnr_u, psnr_v, psnr_avg (dB, inf when equal), ssim_y;\n"
+                        "then the mean (PSNR of the mean MSE, as ffmpeg's psnr filter sums up) and the\n"
+                        "frame with the lowest average PSNR. Only frames both clips have are compared.");
+        command->callback([&status, fileA, fileB, offset, from, to, noSsim] {
+            status = CompareCommand(*fileA, *fileB, *offset, *from, *to, *noSsim);
+        });
     }
     {
         auto* command = app.add_subcommand("bmpinfo", "The header fields of a BMP file");

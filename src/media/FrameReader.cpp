@@ -640,3 +640,30 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame,
     current_ = std::move(buffer);
     return current_;
 }
+
+// ---- Pictures as decoded ----------------------------------------------------
+
+libav::FramePtr FrameReader::ConvertedPicture(std::int64_t position) const {
+    if (packets_.empty() || position < 0 || !convertedSource_ || !convertedSource_->data[0]) return nullptr;
+    PacketIndex packet = PacketFor(position);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    return packet == convertedPacket_ ? libav::FramePtr(av_frame_clone(convertedSource_.get())) : nullptr;
+}
+
+libav::FramePtr FrameReader::SourcePicture(std::int64_t position) {
+    PacketIndex packet = PacketFor(position);
+    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    if (packet >= PacketCount()) return nullptr;
+    const AVFrame* picture = nullptr;
+    if (packet == convertedPacket_ && convertedSource_ && convertedSource_->data[0]) picture = convertedSource_.get();
+    else picture = store_.Find(packet);
+    if (!picture) {
+        const PacketIndex key = StartKeyFor(packet);
+        const bool canContinue = run_.mode == Mode::Aligned && run_.used && !run_.ended && run_.nextOut <= packet &&
+                                 run_.firstValid <= packet && key <= run_.nextFeed;
+        if (!canContinue) StartRun(key);
+        keepLimit_ = canContinue && packet - run_.nextOut <= 1 ? kPlayingKeepBytes : settings_.keepBytes;
+        picture = DecodeUntil(packet);
+    }
+    return picture ? libav::FramePtr(av_frame_clone(picture)) : nullptr;
+}

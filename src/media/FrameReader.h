@@ -61,6 +61,13 @@ public:
     // `position` shows the picture converted last (the reader keeps a
     // reference to that one only, never a copy).
     std::string SourceValuesAt(std::int64_t position, int x, int y) const;
+    // The decoded picture `position` shows, in its own format before any
+    // conversion (a new reference to it), or null. Decodes as Get does, but
+    // converts nothing and leaves the converted picture as it was.
+    libav::FramePtr SourcePicture(std::int64_t position);
+    // The same without decoding: a reference to the picture converted last
+    // when `position` shows it, else null.
+    libav::FramePtr ConvertedPicture(std::int64_t position) const;
     FrameReaderStats Stats() const;
     std::string DecoderName() const;
 

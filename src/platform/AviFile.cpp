@@ -353,6 +353,20 @@ std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y) {
     return pg ? pg->engine->SourceValuesAt(static_cast<std::int64_t>(lPos) - pg->start, x, y) : std::string();
 }
 
+SourcePicture AVIStreamGetSourcePicture(PGETFRAME pg, LONG lPos, bool decode) {
+    if (!pg) return nullptr;
+    const std::int64_t position = static_cast<std::int64_t>(lPos) - pg->start;
+    libav::FramePtr picture = decode ? pg->engine->SourcePicture(position) : pg->engine->ConvertedPicture(position);
+    return SourcePicture(picture.release(), [](const AVFrame* f) {
+        AVFrame* frame = const_cast<AVFrame*>(f);
+        av_frame_free(&frame);
+    });
+}
+
+PictureMetrics AVIComparePictures(const SourcePicture& a, const SourcePicture& b, bool ssim) {
+    return MeasurePictures(a.get(), b.get(), ssim);
+}
+
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos) {
     return pg ? pg->engine->FieldsAt(static_cast<std::int64_t>(lPos) - pg->start) : PictureFields{};
 }

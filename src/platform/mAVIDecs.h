@@ -16,6 +16,7 @@
 
 #include "media/MediaTypes.h"
 #include "media/MemoryBudgets.h"
+#include "media/PictureMetrics.h"
 #include "media/PositionFacts.h"
 #include "platform/WinTypes.h"
 
@@ -94,6 +95,13 @@ HRESULT AVIStreamGetFormatFacts(PAVISTREAM pavi, PGETFRAME pg, StreamFacts* fact
 // conversion ("Y 940 Cb 512 Cr 512"); empty unless frame lPos is the one the
 // reader converted last.
 std::string AVIStreamSourceValues(PGETFRAME pg, LONG lPos, int x, int y);
+// The decoded picture of frame lPos, in its own format; decoding it if
+// `decode`, else only when it is the one the reader converted last (null
+// otherwise). Any thread may measure it, with AVIComparePictures.
+SourcePicture AVIStreamGetSourcePicture(PGETFRAME pg, LONG lPos, bool decode);
+// PSNR and SSIM of picture a against picture b, in their own pixel format
+// (PictureMetrics.h); an invalid result says why there are none. Any thread.
+PictureMetrics AVIComparePictures(const SourcePicture& a, const SourcePicture& b, bool ssim = true);
 // What the decoder said of the fields of frame lPos's picture, once decoded.
 PictureFields AVIStreamGetFrameFields(PGETFRAME pg, LONG lPos);
 

@@ -14,6 +14,7 @@
 #include <QScrollBar>
 
 #include "frmMain.h"
+#include "CompareView.h"
 #include "FrameReadout.h"
 #include "frameimage/FrameImage.h"
 #include "platform/MsgBox.h"
@@ -86,6 +87,10 @@ void frmMain::UpdateFrameLabel() {
 void frmMain::UpdatePixelLabel() {
     const std::optional<QPoint> pixel = CurrentClip() ? picDisp->PointedPixel() : std::nullopt;
     // Read from the frame's own pixels, not from what the screen shows.
+    if (pixel && Compare && Compare->Active()) {
+        lblPixel->setText(Compare->PixelText(*pixel));
+        return;
+    }
     QString text = pixel ? PixelText(*pixel, picDisp->Image().PixelAt(pixel->x(), pixel->y())) : QString();
     // The decoded picture's own values, while the reader still holds it.
     if (pixel) {

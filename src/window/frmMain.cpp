@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "CompareView.h"
 #include "FrameInspector.h"
 
 #include <algorithm>
@@ -77,6 +78,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     CreateShortcuts();
     KeepKeysForFocusedControls(this);
     Inspector = std::make_unique<FrameInspector>(*this);
+    Compare = std::make_unique<CompareView>(*this);
     Form_Load();
 }
 
@@ -136,8 +138,10 @@ void frmMain::PlaceControls() {
 // the window, less the left margin on the right and at the bottom.
 void frmMain::PlacePictureView() {
     const QRect design = TwipsRect(240, 2400, 5175, 3855);
-    picView->setGeometry(design.left(), design.top(), std::max(0, width() - 2 * design.left()),
-                         std::max(0, height() - design.top() - design.left()));
+    // Comparing, the PSNR graph takes a strip above it.
+    const int top = design.top() + (Compare && Compare->Active() ? CompareView::kGraphHeight + 2 : 0);
+    picView->setGeometry(design.left(), top, std::max(0, width() - 2 * design.left()),
+                         std::max(0, height() - top - design.left()));
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {
@@ -226,6 +230,7 @@ void frmMain::Combo1_Click() {
     SetTimeLineRange(*clip);
     SetZoomPower(StartZoomPower);
     Inspector->ClipChanged();
+    Compare->ClipChanged();
     SizePicDisp(*clip);
     picView->ScrollHome();
     ShowFrame();
@@ -256,6 +261,7 @@ void frmMain::cmdClear_Click() {
 void frmMain::Form_Unload() {
     if (unloaded_) return;
     unloaded_ = true;
+    if (Compare) Compare->Stop();
     // First, so that a running playback loop stops before it meets a closed clip.
     IsPlaying = 0;
     for (std::int32_t i = 0; i < AVICount; ++i) {
@@ -276,7 +282,7 @@ void frmMain::ShowFrame() {
     const std::shared_ptr<cAVI> clip = CurrentClip();
     if (!clip) return;  // after unloading
     const bool useCatch = chkCatch->checkState() != Qt::Unchecked;
-    clip->DrawFrame(frame, *picDisp, useCatch);
+    if (!Compare || !Compare->ShowFrame(frame, useCatch)) clip->DrawFrame(frame, *picDisp, useCatch);
     UpdateFrameLabel();
     UpdatePixelLabel();
     Inspector->FrameChanged();

@@ -19,6 +19,7 @@
 #include "PictureView.h"
 #include "clip/cAVI.h"
 
+class CompareView;
 class FrameInspector;
 class QCheckBox;
 class QKeySequence;
@@ -61,6 +62,8 @@ public:
     int StartZoomPower = 0;
     // Key-frame ticks, marks and the frame facts panel.
     std::unique_ptr<FrameInspector> Inspector;
+    // "Compare with" another clip: views, metrics and their graph.
+    std::unique_ptr<CompareView> Compare;
 
     void cmdLoad_Click();
     void Combo1_Click();
@@ -101,6 +104,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    friend class CompareView;
     void Form_Load();
     void CreateControls();
     void CreateTimeLine();

@@ -30,6 +30,9 @@ const CliCase kCases[] = {
     {"Verify", "$CLI verify $CLIP --seed 5 --positions all", 0, {"verify: 10/10 positions exact"}, ""},
     {"VerifySample", "$CLI verify $CLIP --positions 4", 0, {"verify: 4/4 positions exact"}, ""},
     {"VerifyNoCount", "$CLI verify $CLIP --positions 0", 2, {}, "--positions"},
+    {"CompareWithItself", "$CLI compare $CLIP $CLIP --from 8", 0, {"8,8,inf,inf,inf,inf,1.000000", "9,9,inf,inf,inf,inf,1.000000"}, ""},
+    {"CompareOffsetNotANumber", "$CLI compare $CLIP $CLIP --offset x", 2, {}, "--offset"},
+    {"CompareNoFrameInCommon", "$CLI compare $CLIP $CLIP --offset 10", 1, {}, "no frame of"},
     // The command line: help and version on stdout, usage errors name the argument, exit 2.
     {"UnknownCommand", "$CLI play $CLIP", 2, {}, "unknown command: play"},
     {"UnknownOption", "$CLI info --fast $CLIP", 2, {}, "--fast"},
