@@ -657,13 +657,6 @@ libav::FramePtr FrameReader::SourcePicture(std::int64_t position) {
     const AVFrame* picture = nullptr;
     if (packet == convertedPacket_ && convertedSource_ && convertedSource_->data[0]) picture = convertedSource_.get();
     else picture = store_.Find(packet);
-    if (!picture) {
-        const PacketIndex key = StartKeyFor(packet);
-        const bool canContinue = run_.mode == Mode::Aligned && run_.used && !run_.ended && run_.nextOut <= packet &&
-                                 run_.firstValid <= packet && key <= run_.nextFeed;
-        if (!canContinue) StartRun(key);
-        keepLimit_ = canContinue && packet - run_.nextOut <= 1 ? kPlayingKeepBytes : settings_.keepBytes;
-        picture = DecodeUntil(packet);
-    }
+    if (!picture) picture = Decoded(packet);
     return picture ? libav::FramePtr(av_frame_clone(picture)) : nullptr;
 }
