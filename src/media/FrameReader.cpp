@@ -68,7 +68,12 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
     reader->kinds_.assign(reader->packets_.size(), 0);
     reader->fields_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
-    if (settings.decodeAhead) {
+    // Above this size a worker's pictures cost more to bring into fresh
+    // memory than decoding them on demand: 2160p stepped back slower with it
+    // (a stall at each refill) while 1080p lost its stall at every key frame.
+    constexpr std::int64_t kAheadMostPixels = std::int64_t{2560} * 1600;
+    if (std::int64_t{width} * height > kAheadMostPixels) reader->settings_.decodeAhead = false;
+    if (reader->settings_.decodeAhead) {
         reader->codecParameters_.reset(avcodec_parameters_alloc());
         reader->timeBase_ = timeBase;
         if (!reader->codecParameters_ || avcodec_parameters_copy(reader->codecParameters_.get(), codec) < 0)

@@ -79,6 +79,7 @@ private:
 struct Clip {
     std::string name, description;
 };
+void PrintTo(const Clip& clip, std::ostream* out) { *out << clip.name; }
 
 std::vector<Clip> Clips() {
     std::vector<Clip> clips;
