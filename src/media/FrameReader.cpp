@@ -444,7 +444,10 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
                 // before the key, but near the end it may drop the pictures
                 // after the key picture as well, and which it dropped no
                 // picture tells: a run from an earlier key decodes them.
+                // The pictures this run kept were numbered on the count it
+                // has now found short, so they may sit at wrong packets.
                 if (!noKeyPicture) shortTail_ = run_.key;
+                store_.ForgetFrom(run_.key);
                 StartRun(StartKeyFor(target), target);
                 if (++restarts > 64) return nullptr;
                 continue;

@@ -91,6 +91,20 @@ void PictureStore::Keep(PacketIndex packet, libav::FramePtr copy, std::size_t li
     }
 }
 
+void PictureStore::ForgetFrom(PacketIndex first) {
+    for (auto it = uses_.begin(); it != uses_.end();) {
+        const auto entry = entries_.find(*it);
+        if (*it < first || entry == entries_.end()) {
+            ++it;
+            continue;
+        }
+        bytes_ -= entry->second.bytes;
+        g_keptBytes -= entry->second.bytes;
+        entries_.erase(entry);
+        it = uses_.erase(it);
+    }
+}
+
 void PictureStore::Clear() {
     g_keptBytes -= bytes_;
     entries_.clear();

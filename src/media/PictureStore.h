@@ -33,6 +33,8 @@ public:
     // most `limit` (and the store's budget) bytes remain.
     void Keep(PacketIndex packet, libav::FramePtr frame, std::size_t limit);
     void Clear();
+    // Forgets the pictures kept at `first` and after.
+    void ForgetFrom(PacketIndex first);
     std::size_t Bytes() const { return bytes_; }
 
 private:
