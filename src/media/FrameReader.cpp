@@ -148,6 +148,13 @@ PacketIndex FrameReader::PacketFor(std::int64_t position) const {
     return static_cast<PacketIndex>(it - packets_.begin()) - 1;
 }
 
+// The packet whose picture `position` shows. The decoder may deliver fewer
+// pictures than there are packets: the rest show its last picture.
+PacketIndex FrameReader::ShownPacket(std::int64_t position) const {
+    const PacketIndex packet = PacketFor(position);
+    return pictureCount_ > 0 && packet >= pictureCount_ ? pictureCount_ - 1 : packet;
+}
+
 PacketIndex FrameReader::NextShown(PacketIndex packet) const {
     while (packet < PacketCount() && packets_[packet].discard) ++packet;
     return packet;
@@ -177,8 +184,7 @@ PacketIndex FrameReader::StartKeyFor(PacketIndex packet) const {
 
 PictureFields FrameReader::FieldsAt(std::int64_t position) const {
     if (packets_.empty() || position < 0) return {};
-    PacketIndex packet = PacketFor(position);
-    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    const PacketIndex packet = ShownPacket(position);
     if (packet >= PacketCount() || !(fields_[packet] & kFieldKnown)) return {};
     const std::uint8_t f = fields_[packet];
     return {true, (f & kFieldInterlaced) != 0, (f & kFieldTopFirst) != 0, (f & kFieldRepeat) != 0};
@@ -186,8 +192,7 @@ PictureFields FrameReader::FieldsAt(std::int64_t position) const {
 
 std::string FrameReader::SourceValuesAt(std::int64_t position, int x, int y) const {
     if (packets_.empty() || position < 0 || !convertedSource_ || !convertedSource_->data[0]) return {};
-    PacketIndex packet = PacketFor(position);
-    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    const PacketIndex packet = ShownPacket(position);
     if (packet != convertedPacket_) return {};
     const AVFrame* f = convertedSource_.get();
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
@@ -250,10 +255,7 @@ std::shared_ptr<std::uint8_t[]> FrameReader::FreeBuffer() {
 
 std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     ++stats_.requests;
-    PacketIndex packet = PacketFor(position);
-    // The decoder delivered fewer pictures than there are packets: the rest
-    // show its last picture.
-    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    const PacketIndex packet = ShownPacket(position);
     if (packet >= PacketCount()) return nullptr;
     if (packet == convertedPacket_) return current_;
     std::shared_ptr<const std::uint8_t[]> bitmap;
@@ -653,18 +655,14 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Convert(const AVFrame* frame,
 
 libav::FramePtr FrameReader::ConvertedPicture(std::int64_t position) const {
     if (packets_.empty() || position < 0 || !convertedSource_ || !convertedSource_->data[0]) return nullptr;
-    PacketIndex packet = PacketFor(position);
-    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    const PacketIndex packet = ShownPacket(position);
     return packet == convertedPacket_ ? libav::FramePtr(av_frame_clone(convertedSource_.get())) : nullptr;
 }
 
 libav::FramePtr FrameReader::SourcePicture(std::int64_t position) {
-    PacketIndex packet = PacketFor(position);
-    if (pictureCount_ > 0 && packet >= pictureCount_) packet = pictureCount_ - 1;
+    const PacketIndex packet = ShownPacket(position);
     if (packet >= PacketCount()) return nullptr;
-    const AVFrame* picture = nullptr;
-    if (packet == convertedPacket_ && convertedSource_ && convertedSource_->data[0]) picture = convertedSource_.get();
-    else picture = store_.Find(packet);
-    if (!picture) picture = Decoded(packet);
+    const bool converted = packet == convertedPacket_ && convertedSource_ && convertedSource_->data[0];
+    const AVFrame* picture = converted ? convertedSource_.get() : Decoded(packet);
     return picture ? libav::FramePtr(av_frame_clone(picture)) : nullptr;
 }

@@ -107,6 +107,7 @@ private:
     FrameReader(std::shared_ptr<FrameTable> table, const ReaderSettings& settings);
     bool StartDecoder(const AVCodecParameters* codec, AVRational timeBase, int width, int height);
     PacketIndex PacketFor(std::int64_t position) const;
+    PacketIndex ShownPacket(std::int64_t position) const;
     PacketIndex NextShown(PacketIndex packet) const;
     PacketIndex KeyAtOrBefore(PacketIndex packet) const;
     PacketIndex StartKeyFor(PacketIndex packet) const;
