@@ -16,6 +16,7 @@
 #include <QSpinBox>
 
 #include "FrameInspector.h"
+#include "FrameReadout.h"
 #include "clip/CompareWorkers.h"
 #include "clip/cAVI.h"
 #include "frmMain.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-const QString kDot = QStringLiteral(" \u00B7 ");
+const QString& kDot = kReadoutDot;
 constexpr int kOffsetLimit = 1000000;
 
 QString Decibels(double value) {

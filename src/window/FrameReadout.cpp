@@ -6,8 +6,6 @@ namespace {
 
 using Wide = __int128;  // frame offsets times scale times 1000 exceed 64 bits
 
-const QString kDot = QStringLiteral(" \u00B7 ");
-
 QString KindText(FrameKind kind) {
     switch (kind) {
         case FrameKind::Key: return QStringLiteral("key");
@@ -75,14 +73,14 @@ QString FormatTime(std::int64_t ms) {
 }
 
 QString FrameText(const ClipTiming& timing, std::int32_t frame, FrameKind kind) {
-    QString text = QStringLiteral("Frame %1 of %2\u2013%3").arg(frame).arg(timing.first).arg(timing.last) + kDot +
+    QString text = QStringLiteral("Frame %1 of %2\u2013%3").arg(frame).arg(timing.first).arg(timing.last) + kReadoutDot +
                    FormatTime(timing.MsOf(frame));
-    if (const QString kindText = KindText(kind); !kindText.isEmpty()) text += kDot + kindText;
+    if (const QString kindText = KindText(kind); !kindText.isEmpty()) text += kReadoutDot + kindText;
     return text;
 }
 
 QString PixelText(QPoint pixel, std::uint32_t rgb) {
-    return QStringLiteral("x %1 y %2").arg(pixel.x()).arg(pixel.y()) + kDot +
+    return QStringLiteral("x %1 y %2").arg(pixel.x()).arg(pixel.y()) + kReadoutDot +
            QStringLiteral("R %1 G %2 B %3").arg(rgb >> 16 & 0xFF).arg(rgb >> 8 & 0xFF).arg(rgb & 0xFF);
 }
 

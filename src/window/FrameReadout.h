@@ -24,6 +24,9 @@ struct ClipTiming {
     std::int64_t FrameAt(std::int64_t ms) const;
 };
 
+// What separates the facts of a readout line: "Frame 7 of 0–9 · 0:00:00.280".
+inline const QString kReadoutDot = QStringLiteral(" \u00B7 ");
+
 // "1:02:03.040"
 QString FormatTime(std::int64_t ms);
 // "Frame 4711 of 0–9999 · 0:03:08.440 · key"; a kind not known yet is left out.

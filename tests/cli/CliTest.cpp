@@ -18,7 +18,7 @@ struct CliCase {
 };
 
 // The clip: 160x140, frames 0 to 9; a frame's BMP file is over 64 KiB.
-const CliCase kCases[] = {
+const CliCase kCliCases[] = {
     {"Info", "$CLI info $CLIP", 0, {"frames: 10", "width: 160", "height: 140"}, ""},
     {"FrameThenBmpInfo", "$CLI frame $CLIP 9 $DIR/9.bmp && $CLI bmpinfo $DIR/9.bmp", 0,
      {"file_size: 67254", "bits_offset: 54", "width: 160", "height: 140", "bit_count: 24", "image_size: 67200"}, ""},
@@ -78,6 +78,6 @@ TEST_P(Cli, ExitStatusAndOutput) {
     EXPECT_NE(err.find(c.err), std::string::npos) << err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Cli, testing::ValuesIn(kCases), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, Cli, testing::ValuesIn(kCliCases), [](const auto& info) { return info.param.name; });
 
 }  // namespace
