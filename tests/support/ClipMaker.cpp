@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <vector>
 
+#include "TestUtil.h"
 
 namespace fwtest {
 
@@ -83,10 +85,21 @@ std::string RunCommand(const std::string& command, bool& ok) {
 }
 
 bool MakeClip(const std::string& path, const std::string& spec) {
-    bool ok = false;
-    RunCommand(EncodeCommand(path, spec), ok);
-    if (!ok) std::fprintf(stderr, "MakeClip %s: ffmpeg failed\n", path.c_str());
-    return ok;
+    const std::string extension = std::filesystem::path(path).extension().string();
+    const std::string cached = SharedCachePath("clip " + spec + " " + FfmpegStamp(), extension);
+    std::error_code error;
+    if (!std::filesystem::exists(cached)) {
+        const std::string scratch = ScratchPathFor(cached);
+        bool ok = false;
+        RunCommand(EncodeCommand(scratch, spec), ok);
+        if (!ok || !PublishToCache(scratch, cached)) {
+            std::filesystem::remove(scratch, error);
+            std::fprintf(stderr, "MakeClip %s: ffmpeg failed\n", path.c_str());
+            return false;
+        }
+    }
+    std::filesystem::copy_file(cached, path, std::filesystem::copy_options::overwrite_existing, error);
+    return !error;
 }
 
 int FrameNumberOf(const PersistentImage& image) {

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 #include "ClipMaker.h"
+#include "TestUtil.h"
 
 namespace fwtest {
 
@@ -19,8 +21,36 @@ std::size_t Reference::PictureFor(std::int64_t position, Positions rule) const {
     return static_cast<std::size_t>(std::clamp<std::int64_t>(index, 0, std::int64_t(pictures.size()) - 1));
 }
 
-bool DecodeReference(const std::string& path, Reference& out) {
-    out = Reference{};
+namespace {
+
+// A reference as a text file: "W H", then the count and the pictures' CRCs,
+// then the count and the slots.
+bool LoadReference(const std::string& file, Reference& out) {
+    std::ifstream in(file);
+    std::size_t count = 0;
+    if (!(in >> out.width >> out.height >> count)) return false;
+    out.pictures.resize(count);
+    for (auto& crc : out.pictures) in >> crc;
+    if (!(in >> count)) return false;
+    out.slots.resize(count);
+    for (auto& slot : out.slots) in >> slot;
+    return !in.fail() && !out.pictures.empty();
+}
+
+void SaveReference(const Reference& reference, const std::string& cached) {
+    const std::string scratch = ScratchPathFor(cached);
+    {
+        std::ofstream out(scratch);
+        out << reference.width << ' ' << reference.height << '\n' << reference.pictures.size();
+        for (auto crc : reference.pictures) out << ' ' << crc;
+        out << '\n' << reference.slots.size();
+        for (auto slot : reference.slots) out << ' ' << slot;
+        out << '\n';
+    }
+    PublishToCache(scratch, cached);
+}
+
+bool DecodeWithFfmpeg(const std::string& path, Reference& out) {
     bool ok = false;
     const std::string file = ShellQuoted(path);
     std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=width,height,codec_name "
@@ -48,6 +78,24 @@ bool DecodeReference(const std::string& path, Reference& out) {
     }
     std::sort(out.slots.begin(), out.slots.end());  // pictures come out in presentation order
     return ok && !out.pictures.empty();
+}
+
+}  // namespace
+
+// Made once per file's bytes (and ffmpeg program) for all test processes.
+bool DecodeReference(const std::string& path, Reference& out) {
+    out = Reference{};
+    const std::vector<std::uint8_t> bytes = ReadAll(path);
+    const std::string key = "reference " + std::to_string(bytes.size()) + " " +
+                            std::to_string(::crc32(0, bytes.data(), static_cast<uInt>(bytes.size()))) + " " +
+                            std::to_string(::adler32(1, bytes.data(), static_cast<uInt>(bytes.size()))) + " " +
+                            FfmpegStamp();
+    const std::string cached = SharedCachePath(key, ".txt");
+    if (LoadReference(cached, out)) return true;
+    out = Reference{};
+    if (!DecodeWithFfmpeg(path, out)) return false;
+    SaveReference(out, cached);
+    return true;
 }
 
 std::uint32_t PictureCrc(const std::uint8_t* bottomUpBgr, int width, int height) {

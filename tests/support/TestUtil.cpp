@@ -1,10 +1,13 @@
 #include "TestUtil.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <random>
+
+#include <unistd.h>
 #include <iterator>
 
 namespace fs = std::filesystem;
@@ -59,6 +62,47 @@ std::vector<std::uint8_t> ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+std::string SharedCachePath(const std::string& key, const std::string& extension) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
+    for (unsigned char ch : key) hash = (hash ^ ch) * 1099511628211ull;
+    std::error_code ignored;
+    fs::create_directories(FW_TEST_CACHE, ignored);
+    char name[17];
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string(FW_TEST_CACHE) + "/" + name + extension;
+}
+
+std::string ScratchPathFor(const std::string& cached) {
+    const fs::path path(cached);
+    return (path.parent_path() / ("part-" + std::to_string(::getpid()) + "-" + path.filename().string())).string();
+}
+
+bool PublishToCache(const std::string& made, const std::string& cached) {
+    std::error_code error;
+    fs::rename(made, cached, error);
+    return !error;
+}
+
+std::string FfmpegStamp() {
+    static const std::string stamp = [] {
+        const char* path = std::getenv("PATH");
+        std::string dirs = path ? path : "/usr/bin";
+        for (std::size_t from = 0; from <= dirs.size();) {
+            const std::size_t to = std::min(dirs.find(':', from), dirs.size());
+            const fs::path program = fs::path(dirs.substr(from, to - from)) / "ffmpeg";
+            std::error_code error;
+            const auto size = fs::file_size(program, error);
+            if (!error) {
+                const auto time = fs::last_write_time(program, error).time_since_epoch().count();
+                return program.string() + " " + std::to_string(size) + " " + std::to_string(time);
+            }
+            from = to + 1;
+        }
+        return std::string("no ffmpeg");
+    }();
+    return stamp;
 }
 
 }  // namespace fwtest

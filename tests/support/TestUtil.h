@@ -41,4 +41,20 @@ private:
 std::vector<std::uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
+// Where the suite keeps what the ffmpeg program made for it (generated clips,
+// reference decodes), shared by every test process of the build: ctest runs
+// each test in a process of its own, and making them again for each was most
+// of the suite's time. The file for `key` (any text naming what was made,
+// with what) ending in `extension`; it may not exist yet.
+std::string SharedCachePath(const std::string& key, const std::string& extension);
+// A name beside `cached` that only this process uses, to make the file in.
+std::string ScratchPathFor(const std::string& cached);
+// Puts the file `made` (at its scratch path) at `cached` as one rename, so
+// that a process reading the cache sees a whole file or none, whichever
+// process made it.
+bool PublishToCache(const std::string& made, const std::string& cached);
+// The ffmpeg program the references come from, as its size and time, so that
+// a cache made by another build of it is not taken for this one's.
+std::string FfmpegStamp();
+
 }  // namespace fwtest
