@@ -126,7 +126,7 @@ void CompareGraph::mousePressEvent(QMouseEvent* event) {
 
 // ---- The comparison -------------------------------------------------------------
 
-CompareView::CompareView(frmMain& window) : window_(window) {
+CompareView::CompareView(frmMain& window) : window_(window), sideB_(std::make_unique<SideJob>()) {
     surfaceA_.Image().SetBackground(0, 0, 0);
     surfaceB_.Image().SetBackground(0, 0, 0);
     CreateControls();
@@ -317,15 +317,27 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
     if (!Active() || !a) return false;
     frame_ = frame;
     const std::int32_t frameB = FrameB(frame);
-    const auto draw = [useCatch](cAVI& clip, std::int32_t n, MemorySurface& surface) {
+    if (passWorker_) passWorker_->Hold();  // the pass waits while the user steps
+    const auto clear = [](const cAVI& clip, MemorySurface& surface) {
         PersistentImage& image = surface.Image();
         image.Resize(0, 0);  // a frame outside the clip leaves black
         image.Resize(clip.GetWidth(), clip.GetHeight());
-        clip.DrawFrame(n, surface, useCatch);
-        return n >= clip.GetFirstFrame() && n <= clip.GetLastFrame();
     };
-    hasA_ = draw(*a, frame, surfaceA_);
-    hasB_ = draw(*b_, frameB, surfaceB_);
+    hasB_ = frameB >= b_->GetFirstFrame() && frameB <= b_->GetLastFrame();
+    // B's frame is read on the side job while A's is drawn here; both are
+    // shown together, so a view never pairs A's frame with another B frame.
+    auto readB = hasB_ && !(useCatch && b_->IsCaught(frameB)) ? std::make_shared<cDIBx>() : nullptr;
+    if (readB)
+        sideB_->Start([clip = b_, frameB, &readB] {
+            if (!clip->ReadFrame(frameB, *readB)) readB.reset();
+        });
+    clear(*a, surfaceA_);
+    a->DrawFrame(frame, surfaceA_, useCatch);
+    hasA_ = frame >= a->GetFirstFrame() && frame <= a->GetLastFrame();
+    sideB_->Wait();
+    clear(*b_, surfaceB_);
+    if (readB) b_->DrawRead(frameB, std::move(readB), surfaceB_, useCatch);
+    else if (hasB_) b_->DrawFrame(frameB, surfaceB_, useCatch);
     Compose();
     if (shown_ && (shown_->frameA != frame || shown_->frameB != frameB)) shown_.reset();
     if (hasA_ && hasB_ && metricsWorker_) {
