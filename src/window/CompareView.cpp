@@ -318,26 +318,35 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
     frame_ = frame;
     const std::int32_t frameB = FrameB(frame);
     if (passWorker_) passWorker_->Hold();  // the pass waits while the user steps
-    const auto clear = [](const cAVI& clip, MemorySurface& surface) {
-        PersistentImage& image = surface.Image();
-        image.Resize(0, 0);  // a frame outside the clip leaves black
-        image.Resize(clip.GetWidth(), clip.GetHeight());
+    const auto inClip = [](const cAVI& clip, std::int32_t n) { return n >= clip.GetFirstFrame() && n <= clip.GetLastFrame(); };
+    // What is not in the cache is read first: B's frame on the side job while
+    // A's is read here. Both are then shown together, so a view never pairs
+    // A's frame with another B frame.
+    const auto toRead = [&](const cAVI& clip, std::int32_t n) {
+        return inClip(clip, n) && !(useCatch && clip.IsCaught(n)) ? std::make_shared<cDIBx>() : nullptr;
     };
-    hasB_ = frameB >= b_->GetFirstFrame() && frameB <= b_->GetLastFrame();
-    // B's frame is read on the side job while A's is drawn here; both are
-    // shown together, so a view never pairs A's frame with another B frame.
-    auto readB = hasB_ && !(useCatch && b_->IsCaught(frameB)) ? std::make_shared<cDIBx>() : nullptr;
+    auto readA = toRead(*a, frame), readB = toRead(*b_, frameB);
     if (readB)
         sideB_->Start([clip = b_, frameB, &readB] {
             if (!clip->ReadFrame(frameB, *readB)) readB.reset();
         });
-    clear(*a, surfaceA_);
-    a->DrawFrame(frame, surfaceA_, useCatch);
-    hasA_ = frame >= a->GetFirstFrame() && frame <= a->GetLastFrame();
+    if (readA && !a->ReadFrame(frame, *readA)) readA.reset();
     sideB_->Wait();
-    clear(*b_, surfaceB_);
-    if (readB) b_->DrawRead(frameB, std::move(readB), surfaceB_, useCatch);
-    else if (hasB_) b_->DrawFrame(frameB, surfaceB_, useCatch);
+    // A surface keeps its size, and a picture drawn into it shares the
+    // reader's rows without a copy; with nothing to show (outside the clip,
+    // undecodable) it is black.
+    const auto draw = [useCatch](cAVI& clip, std::int32_t n, MemorySurface& surface, std::shared_ptr<cDIBx> read) {
+        PersistentImage& image = surface.Image();
+        const bool caught = useCatch && clip.IsCaught(n);
+        if (!caught && !read) image.Resize(0, 0);
+        image.Resize(clip.GetWidth(), clip.GetHeight());
+        if (caught) clip.DrawFrame(n, surface, true);
+        else clip.DrawRead(n, std::move(read), surface, useCatch);
+    };
+    draw(*a, frame, surfaceA_, std::move(readA));
+    draw(*b_, frameB, surfaceB_, std::move(readB));
+    hasA_ = inClip(*a, frame);
+    hasB_ = inClip(*b_, frameB);
     Compose();
     if (shown_ && (shown_->frameA != frame || shown_->frameB != frameB)) shown_.reset();
     if (hasA_ && hasB_ && metricsWorker_) {

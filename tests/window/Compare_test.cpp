@@ -124,7 +124,7 @@ TEST_F(Compare, EveryViewShowsTheFramesPixelByPixel) {
 // through both clips' key frame runs, with the cache off and then from it,
 // every shown pair is A's frame N beside B's frame N + offset.
 TEST_F(Compare, SteppingBackShowsEachPairTogether) {
-    Open(Clip("a.mkv", "libx264 64x48 40 gop=8 b=2"), Clip("b.mkv", "libx264 64x48 45 gop=10 b=2"), 4);
+    Open(Clip("a.mkv", "libx264 64x48 24 gop=8 b=2"), Clip("b.mkv", "libx264 64x48 30 gop=10 b=2"), 4);
     const auto part = [&](int x) {
         PersistentImage image;
         image.Resize(64, 48);
@@ -135,7 +135,7 @@ TEST_F(Compare, SteppingBackShowsEachPairTogether) {
         window->chkCatch->setChecked(useCatch);
         window->TimeLine->setFocus();
         Key(Qt::Key_End);
-        for (int n = 39; n >= 0; --n) {
+        for (int n = 23; n >= 0; --n) {
             ASSERT_EQ(window->TimeLine->value(), n);
             EXPECT_EQ(part(0), n) << "catch " << useCatch;
             EXPECT_EQ(part(64 + CompareView::kSideGap), n + 4) << "catch " << useCatch;
