@@ -297,10 +297,13 @@ void CompareView::Restart() {
             }, Qt::QueuedConnection);
         });
     if (paired_.Count() == 0) return;
-    // The background pass decodes with one thread per clip and keeps nothing,
-    // leaving the rest of the machine to the frames being looked at.
+    // The background pass decodes with one thread per clip, keeps nothing and
+    // reads in order (nothing to decode ahead), leaving the rest of the
+    // machine to the frames being looked at.
     AVISetReaderSettings(1, 0);
+    AVISetDecodeAhead(false);
     auto a2 = OpenCopy(*a), b2 = OpenCopy(*b_);
+    AVISetDecodeAhead(true);
     AVISetReaderSettings(0, kReaderKeepBytes);
     if (a2 && b2)
         passWorker_ = std::make_unique<ComparePassWorker>(
