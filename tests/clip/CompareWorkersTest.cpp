@@ -76,7 +76,7 @@ TEST_F(CompareWorkers, APassReportsEveryPairedFrameOnceAndEndsWithAllDone) {
         changed.notify_all();
     });
     // Held while a user steps, it goes on once the steps stop.
-    for (int i = 0; i < 5; ++i) pass.Hold();
+    pass.Hold();
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return done == 1.0; }));
     ASSERT_EQ(frames.size(), 26u);
@@ -87,7 +87,7 @@ TEST_F(CompareWorkers, APassReportsEveryPairedFrameOnceAndEndsWithAllDone) {
 TEST_F(CompareWorkers, ASideJobReadsOneClipWhileThisThreadReadsTheOther) {
     const auto a = Open("a.avi"), b = Open("b.mkv");
     SideJob side;
-    for (std::int32_t n = 29; n >= 0; --n) {
+    for (std::int32_t n = 29; n >= 18; --n) {  // back over B's key frame at 24
         MemorySurface surfaceA(64, 48), surfaceB(64, 48);
         side.Start([&] { b->DrawFrame(n, surfaceB, false); });
         a->DrawFrame(n, surfaceA, false);
