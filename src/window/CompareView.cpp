@@ -126,7 +126,7 @@ void CompareGraph::mousePressEvent(QMouseEvent* event) {
 
 // ---- The comparison -------------------------------------------------------------
 
-CompareView::CompareView(frmMain& window) : window_(window), sideB_(std::make_unique<SideJob>()) {
+CompareView::CompareView(frmMain& window) : window_(window) {
     surfaceA_.Image().SetBackground(0, 0, 0);
     surfaceB_.Image().SetBackground(0, 0, 0);
     CreateControls();
@@ -329,12 +329,13 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
         return inClip(clip, n) && !(useCatch && clip.IsCaught(n)) ? std::make_shared<cDIBx>() : nullptr;
     };
     auto readA = toRead(*a, frame), readB = toRead(*b_, frameB);
+    if (readB && !sideB_) sideB_ = std::make_unique<SideJob>();  // a thread only once comparing
     if (readB)
         sideB_->Start([clip = b_, frameB, &readB] {
             if (!clip->ReadFrame(frameB, *readB)) readB.reset();
         });
     if (readA && !a->ReadFrame(frame, *readA)) readA.reset();
-    sideB_->Wait();
+    if (sideB_) sideB_->Wait();
     // A surface keeps its size, and a picture drawn into it shares the
     // reader's rows without a copy; with nothing to show (outside the clip,
     // undecodable) it is black.
