@@ -21,13 +21,57 @@ PairedFrames PairFrames(const cAVI& a, const cAVI& b, std::int32_t offset, std::
     return frames;
 }
 
-PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB) {
+SideJob::SideJob() : thread_([this] { Run(); }) {}
+
+SideJob::~SideJob() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void SideJob::Start(std::function<void()> job) {
+    Wait();
+    {
+        std::lock_guard lock(mutex_);
+        job_ = std::move(job);
+        busy_ = true;
+    }
+    changed_.notify_all();
+}
+
+void SideJob::Wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !busy_; });
+}
+
+void SideJob::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stop_ || job_; });
+        if (stop_) return;
+        std::function<void()> job = std::move(job_);
+        job_ = nullptr;
+        lock.unlock();
+        job();
+        job = nullptr;  // what it holds goes before the caller hears it is done
+        lock.lock();
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
+PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB, SideJob* side) {
     PicturePair pair{frameA, frameB, nullptr, nullptr, false};
     pair.outside = frameA < a.GetFirstFrame() || frameA > a.GetLastFrame() || frameB < b.GetFirstFrame() ||
                    frameB > b.GetLastFrame();
     if (pair.outside) return pair;
+    if (side) side->Start([&] { pair.b = AVIStreamGetSourcePicture(b.FrameReader(), frameB, true); });
     pair.a = AVIStreamGetSourcePicture(a.FrameReader(), frameA, true);
-    pair.b = AVIStreamGetSourcePicture(b.FrameReader(), frameB, true);
+    if (side) side->Wait();
+    else pair.b = AVIStreamGetSourcePicture(b.FrameReader(), frameB, true);
     return pair;
 }
 
@@ -108,9 +152,10 @@ std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFram
                          const std::function<bool(const FrameMetrics&)>& each, bool ssim) {
     std::int32_t done = 0;
     Measurer measurer(ssim);
+    SideJob side;
     bool measuring = false;
     for (std::int32_t n = frames.first; n <= frames.last && frames.Count() > 0; ++n) {
-        PicturePair pair = DecodePair(a, n, b, n + offset);
+        PicturePair pair = DecodePair(a, n, b, n + offset, &side);
         if (measuring) {
             ++done;
             if (!each(measurer.Take())) return done;

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "media/PictureMetrics.h"
 
@@ -29,6 +32,31 @@ struct FrameMetrics {
     PictureMetrics metrics;
 };
 
+// One job at a time on a thread of its own, for a caller that does
+// something else meanwhile and then waits for it (the window reads B's frame
+// here while it draws A's). Start waits for the job before, if any.
+class SideJob {
+public:
+    SideJob();
+    ~SideJob();
+    SideJob(const SideJob&) = delete;
+    SideJob& operator=(const SideJob&) = delete;
+
+    void Start(std::function<void()> job);
+    // Returns once the job started last has run (at once when there is none).
+    void Wait();
+
+private:
+    void Run();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::function<void()> job_;  // the job not yet taken up
+    bool busy_ = false;          // from Start until the job has run
+    bool stop_ = false;
+    std::thread thread_;  // last: starts once everything above exists
+};
+
 // The decoded pictures of a frame pair, to be measured on any thread with
 // MeasurePair; a frame outside its clip has no picture.
 struct PicturePair {
@@ -37,13 +65,14 @@ struct PicturePair {
     SourcePicture a, b;
     bool outside = false;  // a frame lies outside its clip
 };
-PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB);
+// With `side`, B's picture is decoded there while A's is decoded here.
+PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB, SideJob* side = nullptr);
 FrameMetrics MeasurePair(const PicturePair& pair, bool ssim = true);
 
 // Measures every paired frame of A in order and hands each result to `each`;
-// stops early when `each` returns false. Returns the frames measured. A
-// pair is measured on a second thread while the next one decodes; `each`
-// runs on the calling thread.
+// stops early when `each` returns false. Returns the frames measured. A pair
+// is measured on a thread of its own while the next one decodes, A's picture
+// on the calling thread and B's on another; `each` runs on the calling thread.
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
                          const std::function<bool(const FrameMetrics&)>& each, bool ssim = true);
 

@@ -49,7 +49,21 @@ ComparePassWorker::~ComparePassWorker() {
         std::lock_guard lock(mutex_);
         stop_ = true;
     }
+    wake_.notify_all();
     thread_.join();
+}
+
+// A quarter of a second without a step: the user has stopped, or plays slowly.
+void ComparePassWorker::Hold() {
+    constexpr auto kQuiet = std::chrono::milliseconds(250);
+    std::lock_guard lock(mutex_);
+    heldUntil_ = std::chrono::steady_clock::now() + kQuiet;
+}
+
+bool ComparePassWorker::WaitWhileHeld() {
+    std::unique_lock lock(mutex_);
+    while (!stop_ && std::chrono::steady_clock::now() < heldUntil_) wake_.wait_until(lock, heldUntil_);
+    return !stop_;
 }
 
 void ComparePassWorker::Run() {
@@ -68,8 +82,7 @@ void ComparePassWorker::Run() {
             batch.clear();
             batchStart = Clock::now();
         }
-        std::lock_guard lock(mutex_);
-        return !stop_;
+        return WaitWhileHeld();
     }, false);
     bool stopped = false;
     {

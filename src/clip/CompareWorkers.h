@@ -5,6 +5,7 @@
 // it and waits for its thread; no callback runs after that.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,8 @@ private:
 
 // Measures the PSNRs of every paired frame in order (no SSIM) and reports
 // them in batches with the share done (0..1); the last report has a share of 1.
+// Hold() pauses it for a moment: the window calls it on every step, so the
+// pass takes no time from the frames the user is looking at.
 class ComparePassWorker {
 public:
     using Report = std::function<void(std::vector<FrameMetrics> batch, double done)>;
@@ -55,14 +58,19 @@ public:
     ComparePassWorker(const ComparePassWorker&) = delete;
     ComparePassWorker& operator=(const ComparePassWorker&) = delete;
 
+    void Hold();
+
 private:
     void Run();
+    bool WaitWhileHeld();  // false once stopped
 
     std::unique_ptr<cAVI> a_, b_;
     std::int32_t offset_;
     PairedFrames frames_;
     Report report_;
     std::mutex mutex_;
+    std::condition_variable wake_;
+    std::chrono::steady_clock::time_point heldUntil_;
     bool stop_ = false;
     std::thread thread_;
 };

@@ -35,18 +35,24 @@ bool cAVI::ReadFrame(std::int32_t Frame, cDIBx& out) {
 
 void cAVI::DrawFrame(const std::int32_t& Frame, DisplaySurface& picBox, bool EnableCatch) {
     if (Frame < FirstFrame || Frame > GetLastFrame()) return;
-    if (!EnableCatch) {
-        cDIBx dib;
-        if (ReadFrame(Frame, dib)) dib.DrawOnPicBox(picBox);
-        return;
-    }
-    if (auto slot = CatchSlots.find(Frame); slot != CatchSlots.end() && slot->second.Filled) {
-        slot->second.DIB->DrawOnPicBox(picBox);
+    if (EnableCatch && IsCaught(Frame)) {
+        CatchSlots.find(Frame)->second.DIB->DrawOnPicBox(picBox);
         return;
     }
     auto dib = std::make_shared<cDIBx>();
     if (!ReadFrame(Frame, *dib)) return;  // nothing decoded: the slot stays empty
+    DrawRead(Frame, std::move(dib), picBox, EnableCatch);
+}
+
+bool cAVI::IsCaught(std::int32_t Frame) const {
+    const auto slot = CatchSlots.find(Frame);
+    return slot != CatchSlots.end() && slot->second.Filled;
+}
+
+void cAVI::DrawRead(std::int32_t Frame, std::shared_ptr<cDIBx> dib, DisplaySurface& picBox, bool EnableCatch) {
+    if (!dib) return;
     dib->DrawOnPicBox(picBox);
+    if (!EnableCatch || IsCaught(Frame)) return;
     const std::int64_t bytes = dib->MemUsed();
     if (g_catchTotal + bytes > GetCatchBudget()) return;  // drawn, but not cached
     CatchSlots[Frame] = CatchSlot{std::move(dib), -1};

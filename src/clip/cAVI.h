@@ -28,6 +28,11 @@ public:
     // Draws frame `Frame` into `picBox`, through the cache when EnableCatch is
     // true. A frame outside the clip, or one that cannot be decoded, draws nothing.
     void DrawFrame(const std::int32_t& Frame, DisplaySurface& picBox, bool EnableCatch);
+    // Whether frame `Frame` is in the cache.
+    bool IsCaught(std::int32_t Frame) const;
+    // Draws frame `Frame` as ReadFrame read it (on any thread) and caches it
+    // as DrawFrame does; a null `dib` draws nothing.
+    void DrawRead(std::int32_t Frame, std::shared_ptr<cDIBx> dib, DisplaySurface& picBox, bool EnableCatch);
     // Opens the file; on failure tells the user why and returns false.
     bool LoadAVI(const std::string& Filename);
     void CloseAVI();

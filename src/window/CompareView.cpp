@@ -298,10 +298,13 @@ void CompareView::Restart() {
             }, Qt::QueuedConnection);
         });
     if (paired_.Count() == 0) return;
-    // The background pass decodes with one thread per clip and keeps nothing,
-    // leaving the rest of the machine to the frames being looked at.
+    // The background pass decodes with one thread per clip, keeps nothing and
+    // reads in order (nothing to decode ahead), leaving the rest of the
+    // machine to the frames being looked at.
     AVISetReaderSettings(1, 0);
+    AVISetDecodeAhead(false);
     auto a2 = OpenCopy(*a), b2 = OpenCopy(*b_);
+    AVISetDecodeAhead(true);
     AVISetReaderSettings(0, kReaderKeepBytes);
     if (a2 && b2)
         passWorker_ = std::make_unique<ComparePassWorker>(
@@ -318,15 +321,37 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
     if (!Active() || !a) return false;
     frame_ = frame;
     const std::int32_t frameB = FrameB(frame);
-    const auto draw = [useCatch](cAVI& clip, std::int32_t n, MemorySurface& surface) {
-        PersistentImage& image = surface.Image();
-        image.Resize(0, 0);  // a frame outside the clip leaves black
-        image.Resize(clip.GetWidth(), clip.GetHeight());
-        clip.DrawFrame(n, surface, useCatch);
-        return n >= clip.GetFirstFrame() && n <= clip.GetLastFrame();
+    if (passWorker_) passWorker_->Hold();  // the pass waits while the user steps
+    const auto inClip = [](const cAVI& clip, std::int32_t n) { return n >= clip.GetFirstFrame() && n <= clip.GetLastFrame(); };
+    // What is not in the cache is read first: B's frame on the side job while
+    // A's is read here. Both are then shown together, so a view never pairs
+    // A's frame with another B frame.
+    const auto toRead = [&](const cAVI& clip, std::int32_t n) {
+        return inClip(clip, n) && !(useCatch && clip.IsCaught(n)) ? std::make_shared<cDIBx>() : nullptr;
     };
-    hasA_ = draw(*a, frame, surfaceA_);
-    hasB_ = draw(*b_, frameB, surfaceB_);
+    auto readA = toRead(*a, frame), readB = toRead(*b_, frameB);
+    if (readB && !sideB_) sideB_ = std::make_unique<SideJob>();  // a thread only once comparing
+    if (readB)
+        sideB_->Start([clip = b_, frameB, &readB] {
+            if (!clip->ReadFrame(frameB, *readB)) readB.reset();
+        });
+    if (readA && !a->ReadFrame(frame, *readA)) readA.reset();
+    if (sideB_) sideB_->Wait();
+    // A surface keeps its size, and a picture drawn into it shares the
+    // reader's rows without a copy; with nothing to show (outside the clip,
+    // undecodable) it is black.
+    const auto draw = [useCatch](cAVI& clip, std::int32_t n, MemorySurface& surface, std::shared_ptr<cDIBx> read) {
+        PersistentImage& image = surface.Image();
+        const bool caught = useCatch && clip.IsCaught(n);
+        if (!caught && !read) image.Resize(0, 0);
+        image.Resize(clip.GetWidth(), clip.GetHeight());
+        if (caught) clip.DrawFrame(n, surface, true);
+        else clip.DrawRead(n, std::move(read), surface, useCatch);
+    };
+    draw(*a, frame, surfaceA_, std::move(readA));
+    draw(*b_, frameB, surfaceB_, std::move(readB));
+    hasA_ = inClip(*a, frame);
+    hasB_ = inClip(*b_, frameB);
     Compose();
     if (shown_ && (shown_->frameA != frame || shown_->frameB != frameB)) shown_.reset();
     if (hasA_ && hasB_ && metricsWorker_) {

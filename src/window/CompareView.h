@@ -26,6 +26,7 @@ class cAVI;
 class frmMain;
 class FrameMetricsWorker;
 class ComparePassWorker;
+class SideJob;
 class QComboBox;
 class QLabel;
 class QSpinBox;
@@ -130,4 +131,5 @@ private:
     int generation_ = 0;  // results of workers started before the last restart are dropped
     std::unique_ptr<FrameMetricsWorker> metricsWorker_;
     std::unique_ptr<ComparePassWorker> passWorker_;
+    std::unique_ptr<SideJob> sideB_;  // reads B's frame while A's is drawn
 };

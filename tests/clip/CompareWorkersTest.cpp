@@ -75,10 +75,26 @@ TEST_F(CompareWorkers, APassReportsEveryPairedFrameOnceAndEndsWithAllDone) {
         done = share;
         changed.notify_all();
     });
+    // Held while a user steps, it goes on once the steps stop.
+    pass.Hold();
     std::unique_lock lock(mutex);
     ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return done == 1.0; }));
     ASSERT_EQ(frames.size(), 26u);
     for (std::size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i], 4 + static_cast<int>(i));
+}
+
+// The window reads B's frame on a side job while it reads A's itself.
+TEST_F(CompareWorkers, ASideJobReadsOneClipWhileThisThreadReadsTheOther) {
+    const auto a = Open("a.avi"), b = Open("b.mkv");
+    SideJob side;
+    for (std::int32_t n = 29; n >= 18; --n) {  // back over B's key frame at 24
+        MemorySurface surfaceA(64, 48), surfaceB(64, 48);
+        side.Start([&] { b->DrawFrame(n, surfaceB, false); });
+        a->DrawFrame(n, surfaceA, false);
+        side.Wait();
+        EXPECT_EQ(fwtest::FrameNumberOf(surfaceA.Image()), n);
+        EXPECT_EQ(fwtest::FrameNumberOf(surfaceB.Image()), n);
+    }
 }
 
 TEST_F(CompareWorkers, StoppingAtAnyMomentEndsCleanly) {

@@ -1,5 +1,7 @@
 // Comparing two clips in the real window: the views pixel by pixel, the
 // readout, metrics measured off the UI thread, the graph and the worst frame.
+#include <cstring>
+
 #include <QMouseEvent>
 #include <QSpinBox>
 
@@ -116,6 +118,27 @@ TEST_F(Compare, EveryViewShowsTheFramesPixelByPixel) {
     EXPECT_EQ(fwtest::FrameNumberOf(Shown()), 9);
     Key(Qt::Key_B);
     EXPECT_EQ(fwtest::FrameNumberOf(Shown()), 12);
+
+    // B's frame is read on another thread while A's is read: stepping back,
+    // with the cache off and then from it, each pair is shown together.
+    Key(Qt::Key_S);
+    const auto half = [&](int x) {
+        PersistentImage image;
+        image.Resize(64, 48);
+        for (int y = 0; y < 48; ++y) std::memcpy(image.Row(y), Shown().Row(y) + 3 * x, 64 * 3);
+        return fwtest::FrameNumberOf(image);
+    };
+    for (bool useCatch : {false, true}) {
+        window->chkCatch->setChecked(useCatch);
+        window->TimeLine->setFocus();
+        Key(Qt::Key_End);
+        for (int n = 9; n >= 0; --n) {
+            ASSERT_EQ(window->TimeLine->value(), n);
+            EXPECT_EQ(half(0), n) << "catch " << useCatch;
+            EXPECT_EQ(half(64 + CompareView::kSideGap), n + 3) << "catch " << useCatch;
+            Key(Qt::Key_Left);
+        }
+    }
 }
 
 TEST_F(Compare, NoneLeavesTheWindowAsWithoutComparing) {
