@@ -378,13 +378,16 @@ void FrameReader::PlanAhead(PacketIndex packet) {
         PacketIndex top = packet - 1;
         while (top >= low && ready(top)) --top;
         if (top < low || (!turned && ahead_->Busy())) return;
-        // A run files `top` last, after decoding from its key: with more than
-        // half the reach ready it may wait while the steps down to `top`
-        // take twice as long as that run.
+        // A run files `top` last, after decoding from its key. With more than
+        // half the reach ready it waits, unless the steps leave time between
+        // them (a held key, not requests as fast as they are answered) and
+        // would reach `top` within twice that run's time.
         const PacketIndex readyRun = packet - 1 - top;
         const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
         const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
-        if (!turned && readyRun >= capacity / 2 && stepSeconds_ * static_cast<double>(readyRun) > 2 * runSeconds)
+        const bool paced = stepSeconds_ > perPicture;
+        if (!turned && readyRun >= capacity / 2 &&
+            (!paced || stepSeconds_ * static_cast<double>(readyRun) > 2 * runSeconds))
             return;
         // It files from as low as will stay: the room free now and what the
         // steps free while it runs (pictures above the steps are forgotten).
