@@ -65,8 +65,14 @@ public:
             return block;
         }
         if (!current_ || used_ + size > kSlabBytes) {
-            // The old slab's tail is left unused; pages faulted in ahead there go back.
-            if (current_ && used_ < kSlabBytes) madvise(current_ + used_, kSlabBytes - used_, MADV_DONTNEED);
+            // The old slab's tail is left unused; pages faulted in ahead there
+            // go back, also those the preparing thread is faulting in now.
+            if (current_ && used_ < kSlabBytes) {
+                madvise(current_ + used_, kSlabBytes - used_, MADV_DONTNEED);
+                const auto inTail = [&](const Region& r) { return r.at >= current_ + used_ && r.at < current_ + kSlabBytes; };
+                if (inTail(request_)) request_ = Region{};
+                if (inTail(inFlight_)) dropInFlight_ = true;
+            }
             current_ = next_ ? next_ : MapAligned(kSlabBytes);
             next_ = nullptr;
             used_ = 0;
@@ -130,10 +136,13 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             requested_.wait(lock, [&] { return request_.bytes > 0; });
-            const Region region = std::exchange(request_, Region{});
+            inFlight_ = std::exchange(request_, Region{});
+            dropInFlight_ = false;
             lock.unlock();
-            const bool ok = madvise(region.at, region.bytes, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
+            const bool ok = madvise(inFlight_.at, inFlight_.bytes, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
             lock.lock();
+            if (dropInFlight_) madvise(inFlight_.at, inFlight_.bytes, MADV_DONTNEED);
+            inFlight_ = Region{};
             if (!ok) preparing_ = false;  // a kernel without it
         }
     }
@@ -151,7 +160,9 @@ private:
     std::unordered_map<std::size_t, std::deque<void*>> free_;
     bool preparing_ = true;  // false where the kernel cannot fault in ahead
     bool started_ = false;   // the preparing thread
-    Region request_;
+    Region request_;    // what the preparing thread is to fault in next
+    Region inFlight_;   // what it faults in now
+    bool dropInFlight_ = false;  // inFlight_ lies in a tail given back meanwhile
     std::condition_variable requested_;
 };
 
