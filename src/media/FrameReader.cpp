@@ -378,17 +378,12 @@ void FrameReader::PlanAhead(PacketIndex packet) {
         PacketIndex top = packet - 1;
         while (top >= low && ready(top)) --top;
         if (top < low || (!turned && ahead_->Busy())) return;
-        // A run files `top` last, after decoding from its key. With more than
-        // half the reach ready it waits, unless the steps leave time between
-        // them (a held key, not requests as fast as they are answered) and
-        // would reach `top` within twice that run's time.
+        // Refilled once fewer than half the reach is ready. A run files `top`
+        // last, after decoding from its key.
         const PacketIndex readyRun = packet - 1 - top;
+        if (!turned && readyRun >= capacity / 2) return;
         const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
         const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
-        const bool paced = stepSeconds_ > perPicture;
-        if (!turned && readyRun >= capacity / 2 &&
-            (!paced || stepSeconds_ * static_cast<double>(readyRun) > 2 * runSeconds))
-            return;
         // It files from as low as will stay: the room free now and what the
         // steps free while it runs (pictures above the steps are forgotten).
         const auto held = static_cast<PacketIndex>(ahead_->Bytes() / AheadPictureBytes());

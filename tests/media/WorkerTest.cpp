@@ -166,7 +166,7 @@ TEST(WorkerBudget, SteppingBackThroughGopsLargerThanTheBudget) {
     Reader plain(path, false, 1, kReaderKeepBytes);
     ASSERT_TRUE(plain.Ok());
     std::vector<std::uint32_t> expected;
-    for (LONG i = 0; i < plain.Count(); ++i) expected.push_back(plain.Crc(i));
+    for (LONG i = 0; i < std::min(plain.Count(), kMostFrames); ++i) expected.push_back(plain.Crc(i));
     const std::size_t budget = 8 * (160 * 120 * 3 / 2 + 1024);  // 8 pictures, each with its frame and padding
     struct Lowered {
         explicit Lowered(std::size_t bytes) { DecodeAhead::LowerBudget(bytes); }
@@ -174,7 +174,7 @@ TEST(WorkerBudget, SteppingBackThroughGopsLargerThanTheBudget) {
     } lowered(budget);
     Reader ahead(path, true, 0, 0);
     ASSERT_TRUE(ahead.Ok());
-    for (LONG i = ahead.Count() - 1; i >= 0; --i) {
+    for (LONG i = static_cast<LONG>(expected.size()) - 1; i >= 0; --i) {
         const auto asked = std::chrono::steady_clock::now();
         ASSERT_EQ(ahead.Crc(i), expected[static_cast<std::size_t>(i)]) << "frame " << i;
         ASSERT_LE(ahead.Stats().aheadBytes, budget) << "frame " << i;
