@@ -31,6 +31,8 @@ constexpr BenchClip kClips[] = {
     // Held Left from the last frame crosses two key frames within 600 steps.
     {"h264-1920x1080-gop250x3.mp4", "libx264", 1920, 1080, 760, 250, 2},
     {"hevc-1920x1080-gop250x3.mp4", "libx265", 1920, 1080, 760, 250, 2},
+    {"h264-3840x2160-gop250x3.mp4", "libx264", 3840, 2160, 760, 250, 2},
+    {"hevc-3840x2160-gop250x3.mp4", "libx265", 3840, 2160, 760, 250, 2},
     // Played in the window at their own rate: big frames drawn in time.
     {"h264-1920x1080-60fps.mp4", "libx264", 1920, 1080, 360, 60, 2, 60},
     {"h264-3840x2160-30fps.mp4", "libx264", 3840, 2160, 150, 30, 2, 30},

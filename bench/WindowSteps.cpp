@@ -1,4 +1,4 @@
-// framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND]: what a user holding
+// framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS]: what a user holding
 // the Left key on the frame bar of the real window sees. Presses arrive at a
 // fixed key repeat (30 per second by default, as a held key sends them; STEPS
 // presses, 500 by default, from the last frame backwards), queued like the
@@ -8,7 +8,8 @@
 // 95th percentile and slowest of those times, how many presses were coalesced
 // (their own picture was never painted: a later press's was painted first)
 // and how many fell behind (their picture came more than one repeat period
-// after the press). Runs offscreen unless a Qt platform is set.
+// after the press). --slow lists every press that took longer than MS, with
+// its frame, on stderr. Runs offscreen unless a Qt platform is set.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -75,15 +76,17 @@ private:
 
 int main(int argc, char** argv) {
     std::vector<const char*> positional;
-    double rate = 30;
+    double rate = 30, slowMs = -1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc)
             rate = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--slow") == 0 && i + 1 < argc)
+            slowMs = std::atof(argv[++i]);
         else
             positional.push_back(argv[i]);
     }
     if (positional.empty() || rate <= 0) {
-        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND]\n");
+        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -140,6 +143,8 @@ int main(int argc, char** argv) {
     const double periodMs = 1000.0 / rate;
     for (const Press& press : presses) {
         if (press.latencyMs < 0) continue;
+        if (slowMs >= 0 && press.latencyMs > slowMs)
+            std::fprintf(stderr, "press %td to frame %d: %.1f ms\n", &press - presses.data(), press.frame, press.latencyMs);
         latencies.push_back(press.latencyMs);
         coalesced += press.ownPicture ? 0 : 1;
         behind += press.latencyMs > periodMs ? 1 : 0;

@@ -13,8 +13,11 @@ namespace {
 
 std::atomic<int> g_running{0};
 std::atomic<std::size_t> g_heldBytes{0};  // pictures held by every worker
+std::atomic<std::size_t> g_lowered{0};    // LowerBudget's, 0 when not lowered
 
 }  // namespace
+
+void DecodeAhead::LowerBudget(std::size_t bytes) { g_lowered = bytes; }
 
 std::size_t DecodeAhead::BudgetBytes() {
     static const std::size_t budget = [] {
@@ -23,7 +26,8 @@ std::size_t DecodeAhead::BudgetBytes() {
         const double share = static_cast<double>(pages) * static_cast<double>(pageSize) * kAheadShareOfMemory;
         return std::min(kAheadMaxBytes, static_cast<std::size_t>(share));
     }();
-    return budget;
+    const std::size_t lowered = g_lowered;
+    return lowered ? std::min(lowered, budget) : budget;
 }
 
 int DecodeAhead::Running() { return g_running.load(); }
@@ -57,10 +61,11 @@ DecodeAhead::~DecodeAhead() {
     g_heldBytes -= bytes_;
 }
 
-void DecodeAhead::Post(std::vector<Chunk> chunks) {
+void DecodeAhead::Post(std::vector<Chunk> chunks, Full full) {
     {
         std::lock_guard lock(mutex_);
         job_ = std::move(chunks);
+        full_ = full;
         ++posted_;
         chunkAt_ = 0;
         progress_ = job_.empty() ? -1 : job_.front().from;
@@ -125,6 +130,11 @@ std::uint64_t DecodeAhead::Filed() const {
     return filed_;
 }
 
+double DecodeAhead::SecondsPerPicture() const {
+    std::lock_guard lock(mutex_);
+    return secondsPerPicture_;
+}
+
 // ---- The worker thread -----------------------------------------------------
 
 void DecodeAhead::Work() {
@@ -165,7 +175,7 @@ void DecodeAhead::Work() {
     --g_running;
 }
 
-// False when the job was replaced or the budget is full.
+// False when the job was replaced, or the budget is full and the job stops there.
 bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t generation) {
     for (PacketIndex packet = chunk.from; packet <= chunk.to; ++packet) {
         {
@@ -174,10 +184,26 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
             progress_ = packet;
             if (held_.count(packet)) continue;
         }
+        changed_.notify_all();  // a request waiting for a packet passed over settles
+        const std::uint64_t before = reader.Stats().picturesOut;
+        const auto start = std::chrono::steady_clock::now();
         const AVFrame* picture = reader.Picture(packet);
+        if (const std::uint64_t pictures = reader.Stats().picturesOut - before) {
+            const double each = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+                                static_cast<double>(pictures);
+            std::lock_guard lock(mutex_);
+            secondsPerPicture_ = secondsPerPicture_ > 0 ? 0.75 * secondsPerPicture_ + 0.25 * each : each;
+        }
         if (!picture) {
             if (interrupt_) return false;
             continue;  // no picture of its own: the asking reader decides what it shows
+        }
+        {
+            std::lock_guard lock(mutex_);
+            if (!Wanted(packet, CopiedBytes(picture))) {
+                if (full_ == Full::Stop) return false;
+                continue;  // no copy for a picture that could not stay
+            }
         }
         libav::FramePtr copy = CopyToPictureMemory(picture);
         if (!copy || !File(packet, std::move(copy))) return false;
@@ -185,12 +211,23 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
     return true;
 }
 
+// Whether a picture of `bytes` filed at `packet` would stay.
+bool DecodeAhead::Wanted(PacketIndex packet, std::size_t bytes) const {
+    if (held_.count(packet)) return false;
+    if (g_heldBytes + bytes <= BudgetBytes()) return true;
+    return full_ == Full::KeepHighest && !held_.empty() && held_.begin()->first < packet;
+}
+
+// False when the budget is full and the job stops there.
 bool DecodeAhead::File(PacketIndex packet, libav::FramePtr picture) {
     const std::size_t bytes = FrameBytes(picture.get());
     {
         std::lock_guard lock(mutex_);
         if (held_.count(packet)) return true;
-        if (g_heldBytes + bytes > BudgetBytes()) return false;
+        if (full_ == Full::KeepHighest)
+            while (g_heldBytes + bytes > BudgetBytes() && !held_.empty() && held_.begin()->first < packet)
+                Forget(held_.begin());
+        if (g_heldBytes + bytes > BudgetBytes()) return full_ == Full::KeepHighest;
         bytes_ += bytes;
         g_heldBytes += bytes;
         held_[packet] = std::move(picture);

@@ -42,9 +42,15 @@ public:
     DecodeAhead(const DecodeAhead&) = delete;
     DecodeAhead& operator=(const DecodeAhead&) = delete;
 
+    // What the worker does when a picture would take it over its budget:
+    // stop (playing on: the nearest pictures are filed first), or make room
+    // by forgetting the lowest pictures it holds below the new one, and pass
+    // over the new one when it is the lowest (stepping back: the highest
+    // pictures are the nearest, and its runs file them last).
+    enum class Full { Stop, KeepHighest };
     // Replaces the worker's job by `chunks`, worked through in order; an
     // empty list leaves it idle.
-    void Post(std::vector<Chunk> chunks);
+    void Post(std::vector<Chunk> chunks, Full full = Full::Stop);
     // Whether the worker is still at its job.
     bool Busy() const;
     // The picture of `packet` if held, else null after waiting at most
@@ -57,9 +63,15 @@ public:
     std::size_t Bytes() const;
     // Pictures the worker has filed since it started.
     std::uint64_t Filed() const;
+    // Seconds the worker takes per picture it decodes, as measured; 0 before
+    // it has decoded any.
+    double SecondsPerPicture() const;
 
-    // What all workers together may hold (MemoryBudgets.h).
+    // What all workers together may hold (MemoryBudgets.h), or less once
+    // lowered: a small budget makes the workers' choices under a full budget
+    // show with small pictures (0 restores the budget).
     static std::size_t BudgetBytes();
+    static void LowerBudget(std::size_t bytes);
     // Worker threads alive in the process.
     static int Running();
 
@@ -76,6 +88,7 @@ private:
     explicit DecodeAhead(Stream stream);
     void Work();
     bool DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t generation);
+    bool Wanted(PacketIndex packet, std::size_t bytes) const;  // with mutex_ held
     bool File(PacketIndex packet, libav::FramePtr picture);
     bool StillDue(PacketIndex packet) const;  // with mutex_ held
     void Forget(std::map<PacketIndex, libav::FramePtr>::iterator it);  // with mutex_ held
@@ -84,6 +97,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;  // a job posted, a picture filed, a job done, stop
     std::vector<Chunk> job_;
+    Full full_ = Full::Stop;  // of job_
     std::uint64_t posted_ = 0;  // generation of job_
     std::uint64_t done_ = 0;    // generation the worker finished last
     PacketIndex progress_ = -1;  // packet of job_ the worker decodes now
@@ -93,5 +107,6 @@ private:
     std::map<PacketIndex, libav::FramePtr> held_;
     std::size_t bytes_ = 0;
     std::uint64_t filed_ = 0;
+    double secondsPerPicture_ = 0;
     std::thread thread_;
 };

@@ -68,11 +68,6 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
     reader->kinds_.assign(reader->packets_.size(), 0);
     reader->fields_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
-    // Above this size a worker's pictures cost more to bring into fresh
-    // memory than decoding them on demand: 2160p stepped back slower with it
-    // (a stall at each refill) while 1080p lost its stall at every key frame.
-    constexpr std::int64_t kAheadMostPixels = std::int64_t{2560} * 1600;
-    if (std::int64_t{width} * height > kAheadMostPixels) reader->settings_.decodeAhead = false;
     if (reader->settings_.decodeAhead) {
         reader->codecParameters_.reset(avcodec_parameters_alloc());
         reader->timeBase_ = timeBase;
@@ -272,6 +267,10 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     }
     const auto start = std::chrono::steady_clock::now();
     idle_ = std::chrono::duration<double>(start - lastReturn_).count();
+    const double sinceLast = std::chrono::duration<double>(start - lastStart_).count();
+    lastStart_ = start;
+    if (lastRequest_ >= 0 && packet != lastRequest_ && std::abs(packet - lastRequest_) <= kStepReach)
+        stepSeconds_ = stepSeconds_ > 0 ? 0.75 * stepSeconds_ + 0.25 * sinceLast : sinceLast;
     if (!bitmap) {
         const std::uint64_t before = stats_.picturesOut;
         AVFrame* picture = Decoded(packet);
@@ -324,12 +323,18 @@ std::chrono::nanoseconds FrameReader::OwnDecodeTime(PacketIndex packet) const {
     return std::chrono::nanoseconds(static_cast<std::int64_t>(seconds * 1e9));
 }
 
-// Pictures of this stream's size the worker may hold.
-PacketIndex FrameReader::AheadCapacity() const {
+// What one picture of this stream takes in the worker's budget; 0 when unknown.
+std::size_t FrameReader::AheadPictureBytes() const {
     const auto format = lastFormat_.format >= 0 ? static_cast<AVPixelFormat>(lastFormat_.format) : AV_PIX_FMT_YUV420P;
     const int bytes = av_image_get_buffer_size(format, width_, height_, 64);
     if (bytes <= 0) return 0;
-    const std::size_t each = static_cast<std::size_t>(bytes) + 64 + AV_INPUT_BUFFER_PADDING_SIZE + sizeof(AVFrame);
+    return static_cast<std::size_t>(bytes) + 64 + AV_INPUT_BUFFER_PADDING_SIZE + sizeof(AVFrame);
+}
+
+// Pictures of this stream's size the worker may hold.
+PacketIndex FrameReader::AheadCapacity() const {
+    const std::size_t each = AheadPictureBytes();
+    if (each == 0) return 0;
     return static_cast<PacketIndex>(std::min<std::size_t>(DecodeAhead::BudgetBytes() / each, PacketCount()));
 }
 
@@ -372,12 +377,27 @@ void FrameReader::PlanAhead(PacketIndex packet) {
         ahead_->Retain(low, packet + kStepReach);
         PacketIndex top = packet - 1;
         while (top >= low && ready(top)) --top;
-        if (top < low || packet - 1 - top >= capacity / 2 || (!turned && ahead_->Busy())) return;
-        for (PacketIndex high = top; high >= low;) {
+        if (top < low || (!turned && ahead_->Busy())) return;
+        // Refilled once fewer than half the reach is ready. A run files `top`
+        // last, after decoding from its key.
+        const PacketIndex readyRun = packet - 1 - top;
+        if (!turned && readyRun >= capacity / 2) return;
+        const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
+        const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
+        // It files from as low as will stay: the room free now and what the
+        // steps free while it runs (pictures above the steps are forgotten).
+        const auto held = static_cast<PacketIndex>(ahead_->Bytes() / AheadPictureBytes());
+        const double freed = stepSeconds_ > 0 ? runSeconds / stepSeconds_ : capacity;
+        const PacketIndex room = std::max<PacketIndex>(
+            1, capacity - held + static_cast<PacketIndex>(std::min<double>(freed, capacity)));
+        const PacketIndex from = std::max(low, top - room + 1);
+        for (PacketIndex high = top; high >= from;) {
             const PacketIndex key = KeyAtOrBefore(high);
-            chunks.push_back({std::max(key, low), high});
+            chunks.push_back({std::max(key, from), high});
             high = key - 1;
         }
+        ahead_->Post(std::move(chunks), DecodeAhead::Full::KeepHighest);
+        return;
     } else {
         const PacketIndex reach = std::min(capacity, kPlayAhead);
         const PacketIndex high = std::min(PacketCount() - 1, packet + reach);

@@ -118,6 +118,7 @@ private:
     std::chrono::nanoseconds OwnDecodeTime(PacketIndex packet) const;
     void PlanAhead(PacketIndex packet);
     PacketIndex AheadCapacity() const;
+    std::size_t AheadPictureBytes() const;
     void Note(PacketIndex packet, const AVFrame* frame);
     AVFrame* DecodeUntil(PacketIndex target);
     bool Feed();
@@ -176,6 +177,8 @@ private:
     double secondsPerPicture_ = 0;  // this reader's own decoding, as measured
     std::chrono::steady_clock::time_point lastReturn_;  // when the last request was answered
     double idle_ = 0;  // seconds between the last two requests
+    std::chrono::steady_clock::time_point lastStart_;  // when the last request came
+    double stepSeconds_ = 0;  // between requests a step apart, smoothed
     const std::atomic<bool>* interrupt_ = nullptr;
     // Decode ahead: the stream's parameters to start the worker with, the
     // packet asked for last, which way the requests go (-1, 0, 1).

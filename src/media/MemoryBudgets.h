@@ -13,13 +13,16 @@
 //    the frames after the one playing), all workers together at most
 //    kAheadShareOfMemory of the machine's memory and never over
 //    kAheadMaxBytes: 1 GiB holds 345 pictures of 1080p (yuv420p, 3.1 MB each),
-//    a whole 250-frame GOP, or 86 of 2160p (12.4 MB), the part of the GOP
-//    just before its end, refilled by the next earlier part as it is used.
+//    a whole 250-frame GOP, or 86 of 2160p (12.4 MB): the part of the GOP
+//    just below the steps, each run from the key filing the pictures nearest
+//    them last and the worker forgetting its lowest ones to make room.
 //    Kept apart from the reader's own kept pictures, which it duplicates only
 //    where stepping back overlaps the reader's last run.
 //  - Idle picture memory: blocks freed by kept pictures and frames stay with
 //    the process up to kIdlePictureBytes, one reader's whole keep budget, so
-//    that a reader refilling its pictures touches no fresh pages.
+//    that a reader refilling its pictures touches no fresh pages; beyond it,
+//    the pages of one big block (the next to be handed out) are faulted in
+//    ahead.
 //  - Frame size: no frame over kMaxFramePixels or kMaxFrameSide pixels a
 //    side is decoded, and none whose bitmap would take more than
 //    kFrameShareOfMemory of the machine's memory, so that a small file cannot

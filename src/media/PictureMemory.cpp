@@ -3,10 +3,15 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <deque>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "media/MemoryBudgets.h"
 
@@ -15,6 +20,8 @@ namespace {
 constexpr std::size_t kHugePage = 2u << 20;
 constexpr std::size_t kSlabBytes = 64u << 20;
 constexpr std::size_t kGrain = 4096;
+// Fresh blocks of at least this size are faulted in ahead, one at a time.
+constexpr std::size_t kPrepareFrom = 1u << 20;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kUseSlabs = false;  // keep the sanitizer's view of every block
@@ -38,6 +45,12 @@ std::uint8_t* MapAligned(std::size_t bytes) {
     return aligned;
 }
 
+// Blocks of up to half a slab are carved from slabs; larger ones are mapped
+// alone. After handing out fresh memory for a big block, the heap has a
+// thread of its own fault in the memory the next block of that size will
+// take (MADV_POPULATE_WRITE), so that a caller taking block after block that
+// it keeps (a frame cache filling while a clip plays) does not wait for the
+// kernel to clear its pages. That is one block's pages ahead at most.
 class SlabHeap {
 public:
     void* Allocate(std::size_t bytes) {
@@ -52,12 +65,22 @@ public:
             return block;
         }
         if (!current_ || used_ + size > kSlabBytes) {
-            current_ = MapAligned(kSlabBytes);  // the old slab's tail is left unused
+            // The old slab's tail is left unused; pages faulted in ahead there
+            // go back, also those the preparing thread is faulting in now.
+            if (current_ && used_ < kSlabBytes) {
+                madvise(current_ + used_, kSlabBytes - used_, MADV_DONTNEED);
+                const auto inTail = [&](const Region& r) { return r.at >= current_ + used_ && r.at < current_ + kSlabBytes; };
+                if (inTail(request_)) request_ = Region{};
+                if (inTail(inFlight_)) dropInFlight_ = true;
+            }
+            current_ = next_ ? next_ : MapAligned(kSlabBytes);
+            next_ = nullptr;
             used_ = 0;
             if (!current_) return nullptr;
         }
         void* block = current_ + used_;
         used_ += size;
+        if (size >= kPrepareFrom) PrepareNext(size);
         return block;
     }
 
@@ -84,11 +107,63 @@ public:
     }
 
 private:
+    // Has the memory the next fresh block of `size` takes faulted in, with
+    // mutex_ held.
+    void PrepareNext(std::size_t size) {
+        if (!preparing_) return;
+        std::uint8_t* at = current_ + used_;
+        if (used_ + size > kSlabBytes) {
+            if (!next_) next_ = MapAligned(kSlabBytes);
+            if (!next_) return;
+            at = next_;
+        }
+        if (!started_) {
+            try {
+                std::thread(&SlabHeap::Prepare, this).detach();  // the heap lives as long as the process
+            } catch (const std::system_error&) {
+                preparing_ = false;
+                return;
+            }
+            started_ = true;
+        }
+        request_ = {at, size};
+        requested_.notify_one();
+    }
+
+    // The preparing thread. The region it faults in may be handed out
+    // meanwhile: faulting in keeps the contents, so that does no harm.
+    void Prepare() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            requested_.wait(lock, [&] { return request_.bytes > 0; });
+            inFlight_ = std::exchange(request_, Region{});
+            dropInFlight_ = false;
+            lock.unlock();
+            const bool ok = madvise(inFlight_.at, inFlight_.bytes, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
+            lock.lock();
+            if (dropInFlight_) madvise(inFlight_.at, inFlight_.bytes, MADV_DONTNEED);
+            inFlight_ = Region{};
+            if (!ok) preparing_ = false;  // a kernel without it
+        }
+    }
+
+    struct Region {
+        std::uint8_t* at = nullptr;
+        std::size_t bytes = 0;
+    };
+
     std::mutex mutex_;
     std::uint8_t* current_ = nullptr;
+    std::uint8_t* next_ = nullptr;  // the slab after current_, once mapped
     std::size_t used_ = 0;
     std::size_t idle_ = 0;  // bytes of free blocks still holding their pages
     std::unordered_map<std::size_t, std::deque<void*>> free_;
+    bool preparing_ = true;  // false where the kernel cannot fault in ahead
+    bool started_ = false;   // the preparing thread
+    Region request_;    // what the preparing thread is to fault in next
+    Region inFlight_;   // what it faults in now
+    bool dropInFlight_ = false;  // inFlight_ lies in a tail given back meanwhile
+    std::condition_variable requested_;
 };
 
 SlabHeap& Heap() {
