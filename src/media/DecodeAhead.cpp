@@ -192,7 +192,7 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
             const double each = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
                                 static_cast<double>(pictures);
             std::lock_guard lock(mutex_);
-            secondsPerPicture_ = secondsPerPicture_ > 0 ? 0.75 * secondsPerPicture_ + 0.25 * each : each;
+            secondsPerPicture_ = Smoothed(secondsPerPicture_, each);
         }
         if (!picture) {
             if (interrupt_) return false;

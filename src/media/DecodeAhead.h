@@ -22,6 +22,10 @@
 #include "media/FrameTable.h"
 #include "media/Libav.h"
 
+// A running average of measured times that follows changes within a few
+// samples: the first sample as it is, then a quarter of each new one.
+inline double Smoothed(double average, double sample) { return average > 0 ? 0.75 * average + 0.25 * sample : sample; }
+
 class FrameReader;
 
 class DecodeAhead {

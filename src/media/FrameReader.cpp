@@ -270,14 +270,14 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     const double sinceLast = std::chrono::duration<double>(start - lastStart_).count();
     lastStart_ = start;
     if (lastRequest_ >= 0 && packet != lastRequest_ && std::abs(packet - lastRequest_) <= kStepReach)
-        stepSeconds_ = stepSeconds_ > 0 ? 0.75 * stepSeconds_ + 0.25 * sinceLast : sinceLast;
+        stepSeconds_ = Smoothed(stepSeconds_, sinceLast);
     if (!bitmap) {
         const std::uint64_t before = stats_.picturesOut;
         AVFrame* picture = Decoded(packet);
         if (const std::uint64_t pictures = stats_.picturesOut - before) {
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             const double each = seconds / static_cast<double>(pictures);
-            secondsPerPicture_ = secondsPerPicture_ > 0 ? 0.75 * secondsPerPicture_ + 0.25 * each : each;
+            secondsPerPicture_ = Smoothed(secondsPerPicture_, each);
         }
         bitmap = picture ? Convert(picture, packet) : nullptr;
     }
