@@ -34,9 +34,10 @@ std::string MetricCells(const PictureMetrics& m) {
 int CompareCommand(const std::string& pathA, const std::string& pathB, std::int32_t offset, std::int32_t from,
                    std::int32_t to, bool noSsim) {
     // The pass reads each position once, in order, A's and B's at the same
-    // time: each reader decodes on its own thread with half of the cores,
-    // keeps nothing for stepping back and needs no decoding ahead.
-    AVISetReaderSettings(static_cast<int>(std::max(1u, std::thread::hardware_concurrency() / 2)), 0);
+    // time on threads of their own: each reader may use every core (the
+    // clip that decodes slower takes what the other leaves), keeps nothing
+    // for stepping back and needs no decoding ahead.
+    AVISetReaderSettings(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())), 0);
     AVISetDecodeAhead(false);
     cAVI a, b;
     if (!a.LoadAVI(pathA) || !b.LoadAVI(pathB)) return 1;

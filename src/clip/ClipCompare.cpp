@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "clip/cAVI.h"
+#include "media/MemoryBudgets.h"
 #include "platform/mAVIDecs.h"
 
 PairedFrames PairFrames(const cAVI& a, const cAVI& b, std::int32_t offset, std::int32_t from, std::int32_t to) {
@@ -63,10 +64,15 @@ void SideJob::Run() {
     }
 }
 
+namespace {
+
+bool Inside(const cAVI& clip, std::int32_t frame) { return frame >= clip.GetFirstFrame() && frame <= clip.GetLastFrame(); }
+
+}  // namespace
+
 PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB, SideJob* side) {
     PicturePair pair{frameA, frameB, nullptr, nullptr, false};
-    pair.outside = frameA < a.GetFirstFrame() || frameA > a.GetLastFrame() || frameB < b.GetFirstFrame() ||
-                   frameB > b.GetLastFrame();
+    pair.outside = !Inside(a, frameA) || !Inside(b, frameB);
     if (pair.outside) return pair;
     if (side) side->Start([&] { pair.b = AVIStreamGetSourcePicture(b.FrameReader(), frameB, true); });
     pair.a = AVIStreamGetSourcePicture(a.FrameReader(), frameA, true);
@@ -88,12 +94,15 @@ PictureMetrics CompareClipFrames(cAVI& a, std::int32_t frameA, cAVI& b, std::int
 
 namespace {
 
-// One thread that measures the pairs handed to it, one at a time, so that a
-// pass measures a pair while it decodes the next.
-class Measurer {
+// Decodes one clip's frames of a pass, `first` to `last` in order, on a
+// thread of its own and at most kPassPicturesAhead pictures ahead of the
+// pairs being measured, so that neither clip waits for the other's slower
+// pictures. The clip is used by that thread only until the reader is gone.
+class PassReader {
 public:
-    explicit Measurer(bool ssim) : ssim_(ssim), thread_([this] { Run(); }) {}
-    ~Measurer() {
+    PassReader(cAVI& clip, std::int32_t first, std::int32_t last)
+        : clip_(clip), first_(first), last_(last), thread_([this] { Run(); }) {}
+    ~PassReader() {
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
@@ -101,71 +110,54 @@ public:
         changed_.notify_all();
         thread_.join();
     }
-    void Submit(PicturePair pair) {
-        {
-            std::lock_guard lock(mutex_);
-            input_ = std::move(pair);
-        }
-        changed_.notify_all();
-    }
-    // The result of the pair submitted last; waits for it.
-    FrameMetrics Take() {
+    PassReader(const PassReader&) = delete;
+    PassReader& operator=(const PassReader&) = delete;
+
+    // The picture of the next frame in order, waiting for it; null for a
+    // frame outside the clip. At most last - first + 1 calls.
+    SourcePicture Take() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return output_.has_value(); });
-        FrameMetrics result = std::move(*output_);
-        output_.reset();
-        return result;
+        changed_.wait(lock, [this] { return !ready_.empty(); });
+        SourcePicture picture = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+        return picture;
     }
 
 private:
     void Run() {
-        for (;;) {
-            PicturePair pair;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return stop_ || input_.has_value(); });
-                if (stop_) return;
-                pair = std::move(*input_);
-                input_.reset();
-            }
-            FrameMetrics result = MeasurePair(pair, ssim_);
-            {
-                std::lock_guard lock(mutex_);
-                output_ = std::move(result);
-            }
+        for (std::int32_t n = first_; n <= last_; ++n) {
+            SourcePicture picture = Inside(clip_, n) ? AVIStreamGetSourcePicture(clip_.FrameReader(), n, true) : nullptr;
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || ready_.size() < kPassPicturesAhead; });
+            if (stop_) return;
+            ready_.push_back(std::move(picture));
             changed_.notify_all();
         }
     }
 
+    cAVI& clip_;
+    const std::int32_t first_, last_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::optional<PicturePair> input_;
-    std::optional<FrameMetrics> output_;
+    std::deque<SourcePicture> ready_;
     bool stop_ = false;
-    const bool ssim_;
-    std::thread thread_;
+    std::thread thread_;  // last: starts once everything above exists
 };
 
 }  // namespace
 
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
                          const std::function<bool(const FrameMetrics&)>& each, bool ssim) {
+    if (frames.Count() <= 0) return 0;
+    PassReader readerA(a, frames.first, frames.last);
+    PassReader readerB(b, frames.first + offset, frames.last + offset);
     std::int32_t done = 0;
-    Measurer measurer(ssim);
-    SideJob side;
-    bool measuring = false;
-    for (std::int32_t n = frames.first; n <= frames.last && frames.Count() > 0; ++n) {
-        PicturePair pair = DecodePair(a, n, b, n + offset, &side);
-        if (measuring) {
-            ++done;
-            if (!each(measurer.Take())) return done;
-        }
-        measurer.Submit(std::move(pair));
-        measuring = true;
-    }
-    if (measuring) {
+    for (std::int32_t n = frames.first; n <= frames.last; ++n) {
+        PicturePair pair{n, n + offset, readerA.Take(), readerB.Take(), false};
+        pair.outside = !Inside(a, n) || !Inside(b, n + offset);
         ++done;
-        each(measurer.Take());
+        if (!each(MeasurePair(pair, ssim))) break;
     }
     return done;
 }

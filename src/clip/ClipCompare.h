@@ -70,9 +70,9 @@ PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frame
 FrameMetrics MeasurePair(const PicturePair& pair, bool ssim = true);
 
 // Measures every paired frame of A in order and hands each result to `each`;
-// stops early when `each` returns false. Returns the frames measured. A pair
-// is measured on a thread of its own while the next one decodes, A's picture
-// on the calling thread and B's on another; `each` runs on the calling thread.
+// stops early when `each` returns false. Returns the frames measured. Each
+// clip decodes on a thread of its own, a few pictures ahead; pairs are
+// measured, and `each` runs, on the calling thread.
 std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFrames& frames,
                          const std::function<bool(const FrameMetrics&)>& each, bool ssim = true);
 

@@ -23,6 +23,8 @@
 //    that a reader refilling its pictures touches no fresh pages; beyond it,
 //    the pages of one big block (the next to be handed out) are faulted in
 //    ahead.
+//  - A comparison pass: each clip's decoded pictures at most
+//    kPassPicturesAhead ahead of the pair being measured.
 //  - Frame size: no frame over kMaxFramePixels or kMaxFrameSide pixels a
 //    side is decoded, and none whose bitmap would take more than
 //    kFrameShareOfMemory of the machine's memory, so that a small file cannot
@@ -38,6 +40,7 @@ inline constexpr std::size_t kAllReadersKeepBytes = 2 * kReaderKeepBytes;
 inline constexpr double kAheadShareOfMemory = 0.125;
 inline constexpr std::size_t kAheadMaxBytes = std::size_t{1} << 30;
 inline constexpr std::size_t kIdlePictureBytes = kReaderKeepBytes;
+inline constexpr std::size_t kPassPicturesAhead = 3;
 inline constexpr std::int32_t kMaxFrameSide = 32768;
 inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;  // 8K UHD fits
 inline constexpr double kFrameShareOfMemory = 0.25;
