@@ -19,10 +19,11 @@
 //    Kept apart from the reader's own kept pictures, which it duplicates only
 //    where stepping back overlaps the reader's last run.
 //  - Idle picture memory: blocks freed by kept pictures and frames stay with
-//    the process up to kIdlePictureBytes, one reader's whole keep budget, so
-//    that a reader refilling its pictures touches no fresh pages; beyond it,
-//    the pages of one big block (the next to be handed out) are faulted in
-//    ahead.
+//    the process up to kIdlePictureBytes, one reader's whole keep budget and
+//    the workers' budget, so that a reader refilling its pictures or a worker
+//    refilling the GOP below the steps touches no fresh pages (on a virtual
+//    machine a fresh page can cost ten times its copy); beyond it, the pages
+//    of one big block (the next to be handed out) are faulted in ahead.
 //  - A comparison pass: each clip's decoded pictures at most
 //    kPassPicturesAhead ahead of the pair being measured.
 //  - Frame size: no frame over kMaxFramePixels or kMaxFrameSide pixels a
@@ -39,7 +40,7 @@ inline constexpr std::size_t kReaderKeepBytes = std::size_t{256} << 20;
 inline constexpr std::size_t kAllReadersKeepBytes = 2 * kReaderKeepBytes;
 inline constexpr double kAheadShareOfMemory = 0.125;
 inline constexpr std::size_t kAheadMaxBytes = std::size_t{1} << 30;
-inline constexpr std::size_t kIdlePictureBytes = kReaderKeepBytes;
+inline constexpr std::size_t kIdlePictureBytes = kReaderKeepBytes + kAheadMaxBytes;
 inline constexpr std::size_t kPassPicturesAhead = 3;
 inline constexpr std::int32_t kMaxFrameSide = 32768;
 inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;  // 8K UHD fits
