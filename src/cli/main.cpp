@@ -54,7 +54,7 @@ int Info(const std::string& path) {
 int Frame(const std::string& path, std::int32_t frame, const std::string& out) {
     cAVI clip;
     if (!clip.LoadAVI(path)) return kFailed;
-    if (frame < clip.GetFirstFrame() || frame > clip.GetLastFrame()) {
+    if (!clip.HasFrame(frame)) {
         std::cerr << "framewise-cli: frame " << frame << " is outside " << clip.GetFirstFrame() << ".."
                   << clip.GetLastFrame() << "\n";
         return kFailed;

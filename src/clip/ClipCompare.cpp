@@ -64,15 +64,9 @@ void SideJob::Run() {
     }
 }
 
-namespace {
-
-bool Inside(const cAVI& clip, std::int32_t frame) { return frame >= clip.GetFirstFrame() && frame <= clip.GetLastFrame(); }
-
-}  // namespace
-
 PicturePair DecodePair(cAVI& a, std::int32_t frameA, cAVI& b, std::int32_t frameB, SideJob* side) {
     PicturePair pair{frameA, frameB, nullptr, nullptr, false};
-    pair.outside = !Inside(a, frameA) || !Inside(b, frameB);
+    pair.outside = !a.HasFrame(frameA) || !b.HasFrame(frameB);
     if (pair.outside) return pair;
     if (side) side->Start([&] { pair.b = AVIStreamGetSourcePicture(b.FrameReader(), frameB, true); });
     pair.a = AVIStreamGetSourcePicture(a.FrameReader(), frameA, true);
@@ -127,7 +121,7 @@ public:
 private:
     void Run() {
         for (std::int32_t n = first_; n <= last_; ++n) {
-            SourcePicture picture = Inside(clip_, n) ? AVIStreamGetSourcePicture(clip_.FrameReader(), n, true) : nullptr;
+            SourcePicture picture = clip_.HasFrame(n) ? AVIStreamGetSourcePicture(clip_.FrameReader(), n, true) : nullptr;
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] { return stop_ || ready_.size() < kPassPicturesAhead; });
             if (stop_) return;
@@ -155,7 +149,7 @@ std::int32_t ComparePass(cAVI& a, cAVI& b, std::int32_t offset, const PairedFram
     std::int32_t done = 0;
     for (std::int32_t n = frames.first; n <= frames.last; ++n) {
         PicturePair pair{n, n + offset, readerA.Take(), readerB.Take(), false};
-        pair.outside = !Inside(a, n) || !Inside(b, n + offset);
+        pair.outside = !a.HasFrame(n) || !b.HasFrame(n + offset);
         ++done;
         if (!each(MeasurePair(pair, ssim))) break;
     }

@@ -29,12 +29,12 @@ std::int64_t cAVI::GetCatchBudget() {
 std::int64_t cAVI::GetCatchTotal() { return g_catchTotal; }
 
 bool cAVI::ReadFrame(std::int32_t Frame, cDIBx& out) {
-    if (!pGetFrame || Frame < FirstFrame || Frame > GetLastFrame()) return false;
+    if (!pGetFrame || !HasFrame(Frame)) return false;
     return out.CreateFromSharedPackedDIB(AVIStreamGetFrameShared(pGetFrame, Frame));
 }
 
 void cAVI::DrawFrame(const std::int32_t& Frame, DisplaySurface& picBox, bool EnableCatch) {
-    if (Frame < FirstFrame || Frame > GetLastFrame()) return;
+    if (!HasFrame(Frame)) return;
     if (EnableCatch && IsCaught(Frame)) {
         CatchSlots.find(Frame)->second.DIB->DrawOnPicBox(picBox);
         return;
@@ -156,6 +156,6 @@ std::string cAVI::GetCodecName() const { return AVIStreamDecoderName(pGetFrame);
 std::string cAVI::GetContainerName() const { return AVIFileContainerName(pAVIFile); }
 
 FrameKind cAVI::GetFrameKind(std::int32_t Frame) const {
-    if (Frame < FirstFrame || Frame > GetLastFrame()) return FrameKind::Unknown;
+    if (!HasFrame(Frame)) return FrameKind::Unknown;
     return AVIStreamGetFrameKind(pGetFrame, Frame);
 }

@@ -40,6 +40,8 @@ public:
     std::int32_t GetFrameCount() const { return FrameCount; }
     std::int32_t GetFirstFrame() const { return FirstFrame; }
     std::int32_t GetLastFrame() const;
+    // Whether `Frame` lies between the first and the last frame.
+    bool HasFrame(std::int32_t Frame) const { return Frame >= FirstFrame && Frame <= GetLastFrame(); }
     float GetFPS() const;
     std::int32_t GetWidth() const { return StreamInfo.rcFrame.right - StreamInfo.rcFrame.left; }
     std::int32_t GetHeight() const { return StreamInfo.rcFrame.bottom - StreamInfo.rcFrame.top; }

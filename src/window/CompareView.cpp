@@ -322,12 +322,11 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
     frame_ = frame;
     const std::int32_t frameB = FrameB(frame);
     if (passWorker_) passWorker_->Hold();  // the pass waits while the user steps
-    const auto inClip = [](const cAVI& clip, std::int32_t n) { return n >= clip.GetFirstFrame() && n <= clip.GetLastFrame(); };
     // What is not in the cache is read first: B's frame on the side job while
     // A's is read here. Both are then shown together, so a view never pairs
     // A's frame with another B frame.
     const auto toRead = [&](const cAVI& clip, std::int32_t n) {
-        return inClip(clip, n) && !(useCatch && clip.IsCaught(n)) ? std::make_shared<cDIBx>() : nullptr;
+        return clip.HasFrame(n) && !(useCatch && clip.IsCaught(n)) ? std::make_shared<cDIBx>() : nullptr;
     };
     auto readA = toRead(*a, frame), readB = toRead(*b_, frameB);
     if (readB && !sideB_) sideB_ = std::make_unique<SideJob>();  // a thread only once comparing
@@ -350,8 +349,8 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
     };
     draw(*a, frame, surfaceA_, std::move(readA));
     draw(*b_, frameB, surfaceB_, std::move(readB));
-    hasA_ = inClip(*a, frame);
-    hasB_ = inClip(*b_, frameB);
+    hasA_ = a->HasFrame(frame);
+    hasB_ = b_->HasFrame(frameB);
     Compose();
     if (shown_ && (shown_->frameA != frame || shown_->frameB != frameB)) shown_.reset();
     if (hasA_ && hasB_ && metricsWorker_) {
