@@ -1,4 +1,4 @@
-// framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS]: what a user holding
+// framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS] [--no-catch]: what a user holding
 // the Left key on the frame bar of the real window sees. Presses arrive at a
 // fixed key repeat (30 per second by default, as a held key sends them; STEPS
 // presses, 500 by default, from the last frame backwards), queued like the
@@ -9,7 +9,8 @@
 // (their own picture was never painted: a later press's was painted first)
 // and how many fell behind (their picture came more than one repeat period
 // after the press). --slow lists every press that took longer than MS, with
-// its frame, on stderr. Runs offscreen unless a Qt platform is set.
+// its frame, on stderr; --no-catch unchecks "Use Catch". Runs offscreen
+// unless a Qt platform is set.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -77,22 +79,26 @@ private:
 int main(int argc, char** argv) {
     std::vector<const char*> positional;
     double rate = 30, slowMs = -1;
+    bool useCatch = true;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc)
             rate = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--slow") == 0 && i + 1 < argc)
             slowMs = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--no-catch") == 0)
+            useCatch = false;
         else
             positional.push_back(argv[i]);
     }
     if (positional.empty() || rate <= 0) {
-        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS]\n");
+        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS] [--no-catch]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     frmMain window;
     window.show();
+    window.chkCatch->setChecked(useCatch);
     if (!window.LoadFile(QString::fromLocal8Bit(positional[0]))) return 1;
     QScrollBar& bar = *window.TimeLine;
     const int steps = std::min(positional.size() > 1 ? std::atoi(positional[1]) : 500, bar.maximum() - bar.minimum());

@@ -1,7 +1,5 @@
 #include "media/DecodeAhead.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <system_error>
 
@@ -20,12 +18,7 @@ std::atomic<std::size_t> g_lowered{0};    // LowerBudget's, 0 when not lowered
 void DecodeAhead::LowerBudget(std::size_t bytes) { g_lowered = bytes; }
 
 std::size_t DecodeAhead::BudgetBytes() {
-    static const std::size_t budget = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-        if (pages <= 0 || pageSize <= 0) return kAheadMaxBytes;
-        const double share = static_cast<double>(pages) * static_cast<double>(pageSize) * kAheadShareOfMemory;
-        return std::min(kAheadMaxBytes, static_cast<std::size_t>(share));
-    }();
+    const std::size_t budget = AheadBudgetBytes();
     const std::size_t lowered = g_lowered;
     return lowered ? std::min(lowered, budget) : budget;
 }

@@ -27,6 +27,8 @@ constexpr std::size_t kPlayingKeepBytes = 0;
 constexpr PacketIndex kStepReach = 8;
 // Pictures a worker prepares ahead of playing.
 constexpr PacketIndex kPlayAhead = 16;
+// Pictures a worker prepares below the steps at least, stepping back.
+constexpr PacketIndex kBackMinReach = 32;
 
 std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
 
@@ -338,6 +340,16 @@ PacketIndex FrameReader::AheadCapacity() const {
     return static_cast<PacketIndex>(std::min<std::size_t>(DecodeAhead::BudgetBytes() / each, PacketCount()));
 }
 
+// How far below `packet` the worker prepares pictures while stepping back:
+// the rest of the GOP the steps are in and the whole GOP before it, so that
+// the next run can begin as the steps cross into that one, and no farther
+// (pictures beyond it would hold memory long before they are needed); at
+// least kBackMinReach over short GOPs, and never more than `capacity`.
+PacketIndex FrameReader::BackReach(PacketIndex packet, PacketIndex capacity) const {
+    const PacketIndex gopBefore = KeyAtOrBefore(std::max(0, KeyAtOrBefore(packet) - 1));
+    return std::min(capacity, std::max(packet - gopBefore, kBackMinReach));
+}
+
 // Gives the worker its next job after a request for `packet`. Stepping back,
 // it prepares the pictures below `packet` as far as its budget reaches, the
 // nearest GOP first, once fewer than half of them are ready; playing on, the
@@ -373,7 +385,8 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     const auto ready = [&](PacketIndex p) { return packets_[p].discard || store_.Has(p) || ahead_->Holds(p); };
     std::vector<DecodeAhead::Chunk> chunks;
     if (direction < 0) {
-        const PacketIndex low = std::max(0, packet - capacity);
+        const PacketIndex reach = BackReach(packet, capacity);
+        const PacketIndex low = std::max(0, packet - reach);
         ahead_->Retain(low, packet + kStepReach);
         PacketIndex top = packet - 1;
         while (top >= low && ready(top)) --top;
@@ -381,7 +394,7 @@ void FrameReader::PlanAhead(PacketIndex packet) {
         // Refilled once fewer than half the reach is ready. A run files `top`
         // last, after decoding from its key.
         const PacketIndex readyRun = packet - 1 - top;
-        if (!turned && readyRun >= capacity / 2) return;
+        if (!turned && readyRun >= reach / 2) return;
         const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
         const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
         // It files from as low as will stay: the room free now and what the

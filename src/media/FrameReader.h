@@ -110,6 +110,7 @@ private:
     PacketIndex ShownPacket(std::int64_t position) const;
     PacketIndex NextShown(PacketIndex packet) const;
     PacketIndex KeyAtOrBefore(PacketIndex packet) const;
+    PacketIndex BackReach(PacketIndex packet, PacketIndex capacity) const;
     PacketIndex StartKeyFor(PacketIndex packet) const;
     bool CanContinueTo(PacketIndex packet, PacketIndex key) const;
     AVFrame* Decoded(PacketIndex packet);

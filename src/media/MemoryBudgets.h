@@ -9,18 +9,21 @@
 //    that many open clips do not each hold a whole budget. While a clip plays
 //    straight on, a reader keeps only its newest picture.
 //  - Decode ahead: decoded pictures a reader's worker thread prepares for
-//    the steps to come (the GOP before the one being stepped back through,
-//    the frames after the one playing), all workers together at most
-//    kAheadShareOfMemory of the machine's memory and never over
-//    kAheadMaxBytes: 1 GiB holds 345 pictures of 1080p (yuv420p, 3.1 MB each),
-//    a whole 250-frame GOP, or 86 of 2160p (12.4 MB): the part of the GOP
-//    just below the steps, each run from the key filing the pictures nearest
-//    them last and the worker forgetting its lowest ones to make room.
-//    Kept apart from the reader's own kept pictures, which it duplicates only
-//    where stepping back overlaps the reader's last run.
+//    the steps to come (the rest of the GOP being stepped back through and
+//    the one before it, the frames after the one playing), all workers
+//    together at most AheadBudgetBytes(): kAheadShareOfMemory of the
+//    machine's memory and never over kAheadMaxBytes. On a machine of 20 GB or
+//    more that is 4 GiB: 1,380 pictures of 1080p (yuv420p, 3.1 MB each),
+//    enough for two 250-frame GOPs with room to spare, or 345 of 2160p
+//    (12.4 MB), also two GOPs' worth where the one being stepped through is
+//    mostly behind. Where the budget holds less than the GOP, the worker
+//    prepares the part just below the steps, each run from the key filing
+//    the pictures nearest them last and forgetting its lowest ones to make
+//    room. Kept apart from the reader's own kept pictures, which it
+//    duplicates only where stepping back overlaps the reader's last run.
 //  - Idle picture memory: blocks freed by kept pictures and frames stay with
-//    the process up to kIdlePictureBytes, one reader's whole keep budget and
-//    the workers' budget, so that a reader refilling its pictures or a worker
+//    the process up to IdlePictureBudget(), one reader's whole keep budget
+//    and the workers' budget, so that a reader refilling its pictures or a worker
 //    refilling the GOP below the steps touches no fresh pages (on a virtual
 //    machine a fresh page can cost ten times its copy); beyond it, the pages
 //    of one big block (the next to be handed out) are faulted in ahead.
@@ -39,9 +42,16 @@ inline constexpr double kCatchShareOfMemory = 0.5;
 inline constexpr std::size_t kReaderKeepBytes = std::size_t{256} << 20;
 inline constexpr std::size_t kAllReadersKeepBytes = 2 * kReaderKeepBytes;
 inline constexpr double kAheadShareOfMemory = 0.125;
-inline constexpr std::size_t kAheadMaxBytes = std::size_t{1} << 30;
+inline constexpr std::size_t kAheadMaxBytes = std::size_t{4} << 30;
 inline constexpr std::size_t kIdlePictureBytes = kReaderKeepBytes + kAheadMaxBytes;
 inline constexpr std::size_t kPassPicturesAhead = 3;
 inline constexpr std::int32_t kMaxFrameSide = 32768;
 inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;  // 8K UHD fits
 inline constexpr double kFrameShareOfMemory = 0.25;
+
+// The machine's physical memory in bytes; 0 when it cannot be read.
+std::int64_t MachineMemoryBytes();
+// What all decode-ahead workers together may hold on this machine.
+std::size_t AheadBudgetBytes();
+// What freed picture blocks may keep of their pages on this machine.
+std::size_t IdlePictureBudget();

@@ -92,7 +92,7 @@ public:
         }
         std::lock_guard lock(mutex_);
         // Blocks that keep their pages are handed out first (from the back).
-        if (idle_ + size > kIdlePictureBytes) {
+        if (idle_ + size > IdlePictureBudget()) {
             madvise(block, size, MADV_DONTNEED);
             free_[size].push_front(block);
         } else {

@@ -15,7 +15,7 @@ void* AllocatePictureBlock(std::size_t bytes);
 // Returns a block from AllocatePictureBlock with the same `bytes`.
 void FreePictureBlock(void* block, std::size_t bytes);
 
-// Bytes of freed blocks that still hold their pages, at most kIdlePictureBytes.
+// Bytes of freed blocks that still hold their pages, at most IdlePictureBudget().
 std::size_t IdlePictureBytes();
 
 // A shared byte array in picture memory.

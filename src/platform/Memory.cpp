@@ -1,20 +1,16 @@
 #include "platform/Memory.h"
 
 #include <malloc.h>
-#include <unistd.h>
 
 #include <cstring>
+
+#include "media/MemoryBudgets.h"
 
 void RtlMoveMemory(void* destination, const void* source, std::size_t length) {
     std::memmove(destination, source, length);
 }
 
-std::int64_t PhysicalMemoryBytes() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) return 0;
-    return static_cast<std::int64_t>(pages) * pageSize;
-}
+std::int64_t PhysicalMemoryBytes() { return MachineMemoryBytes(); }
 
 void KeepFreedMemoryForReuse() {
     static const bool once = [] {

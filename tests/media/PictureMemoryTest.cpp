@@ -122,7 +122,7 @@ TEST(PictureMemory, IdleBytesComeAndGoWithTheBlocks) {
     EXPECT_LE(allocated, before);
     for (int i = 0; i < 16; ++i) FreePictureBlock(blocks[i], 5000 + 100 * i);
     const std::size_t freed = IdlePictureBytes();
-    EXPECT_LE(freed, kIdlePictureBytes);
+    EXPECT_LE(freed, IdlePictureBudget());
     for (int i = 0; i < 16; ++i) blocks[i] = AllocatePictureBlock(5000 + 100 * i);
     EXPECT_EQ(IdlePictureBytes(), allocated);
     for (int i = 0; i < 16; ++i) FreePictureBlock(blocks[i], 5000 + 100 * i);
@@ -130,9 +130,9 @@ TEST(PictureMemory, IdleBytesComeAndGoWithTheBlocks) {
     // More than the budget freed at once: the count stays within it.
     std::vector<void*> many;
     const std::size_t big = 8u << 20;
-    for (std::size_t held = 0; held <= kIdlePictureBytes + big; held += big) many.push_back(AllocatePictureBlock(big));
+    for (std::size_t held = 0; held <= IdlePictureBudget() + big; held += big) many.push_back(AllocatePictureBlock(big));
     for (void* block : many) FreePictureBlock(block, big);
-    EXPECT_LE(IdlePictureBytes(), kIdlePictureBytes);
+    EXPECT_LE(IdlePictureBytes(), IdlePictureBudget());
 }
 
 }  // namespace

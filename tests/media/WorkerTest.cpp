@@ -156,32 +156,48 @@ INSTANTIATE_TEST_SUITE_P(Clips, Worker, ::testing::ValuesIn(Clips()), [](const a
     return name;
 });
 
-// With room for only a few pictures of a GOP, the worker keeps the ones
-// nearest the steps and passes over or forgets the rest: every frame still
+// Stepping back slowly enough for the worker to keep up, every frame still
 // comes out the same, some come from the worker, and what it holds stays
-// within the budget at every step.
-TEST(WorkerBudget, SteppingBackThroughGopsLargerThanTheBudget) {
-    const std::string path = fwtest::MakeTestFile("h264_bframes.mp4", "libx264 160x120 90 gop=30 b=3");
+// within a bound at every step: with room for only a few pictures of a GOP,
+// it keeps the ones nearest the steps and passes over or forgets the rest;
+// with room for all, it prepares the GOP before the steps' one and no more.
+struct BudgetCase {
+    const char* name;
+    const char* spec;
+    int lowered;  // pictures the budget is lowered to, 0 to leave it
+    int most;     // pictures the worker may hold
+};
+
+class WorkerBudget : public ::testing::TestWithParam<BudgetCase> {};
+
+TEST_P(WorkerBudget, SteppingBackHoldsWithinItsBound) {
+    const BudgetCase& c = GetParam();
+    const std::string path = fwtest::MakeTestFile(std::string(c.name) + ".mp4", c.spec);
     ASSERT_FALSE(path.empty());
     Reader plain(path, false, 1, kReaderKeepBytes);
     ASSERT_TRUE(plain.Ok());
     std::vector<std::uint32_t> expected;
     for (LONG i = 0; i < std::min(plain.Count(), kMostFrames); ++i) expected.push_back(plain.Crc(i));
-    const std::size_t budget = 8 * (160 * 120 * 3 / 2 + 1024);  // 8 pictures, each with its frame and padding
+    const std::size_t each = 160 * 120 * 3 / 2 + 1024;  // a picture with its frame and padding
     struct Lowered {
         explicit Lowered(std::size_t bytes) { DecodeAhead::LowerBudget(bytes); }
         ~Lowered() { DecodeAhead::LowerBudget(0); }
-    } lowered(budget);
+    } lowered(c.lowered * each);
     Reader ahead(path, true, 0, 0);
     ASSERT_TRUE(ahead.Ok());
     for (LONG i = static_cast<LONG>(expected.size()) - 1; i >= 0; --i) {
         const auto asked = std::chrono::steady_clock::now();
         ASSERT_EQ(ahead.Crc(i), expected[static_cast<std::size_t>(i)]) << "frame " << i;
-        ASSERT_LE(ahead.Stats().aheadBytes, budget) << "frame " << i;
+        ASSERT_LE(ahead.Stats().aheadBytes, c.most * each) << "frame " << i;
         std::this_thread::sleep_for(2 * (std::chrono::steady_clock::now() - asked));
     }
     EXPECT_GT(ahead.Stats().aheadServed, 0u) << "the worker prepared no frame";
 }
+
+INSTANTIATE_TEST_SUITE_P(Gops, WorkerBudget,
+                         ::testing::Values(BudgetCase{"budget_under_gop", "libx264 160x120 90 gop=30 b=3", 8, 8},
+                                           BudgetCase{"two_gops_reach", "libx264 160x120 200 gop=40 b=2", 0, 80}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Closing a reader whose worker is busy with the GOPs below a step back
 // stops the worker and waits for it: none is left running, round after round.
