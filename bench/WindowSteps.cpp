@@ -1,16 +1,14 @@
-// framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS] [--no-catch]: what a user holding
-// the Left key on the frame bar of the real window sees. Presses arrive at a
-// fixed key repeat (30 per second by default, as a held key sends them; STEPS
-// presses, 500 by default, from the last frame backwards), queued like the
-// window system's key events whether or not the window keeps up. For each
-// press it takes the time from the press to the first painting of the
-// picture box that shows its frame or one beyond it, and prints the median,
-// 95th percentile and slowest of those times, how many presses were coalesced
-// (their own picture was never painted: a later press's was painted first)
-// and how many fell behind (their picture came more than one repeat period
-// after the press). --slow lists every press that took longer than MS, with
-// its frame, on stderr; --no-catch unchecks "Use Catch". Runs offscreen
-// unless a Qt platform is set.
+// framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B]:
+// what a user holding the Left key on the frame bar of the real window sees. Presses arrive at a
+// fixed key repeat (30 per second by default, as a held key sends them; STEPS presses, 500 by
+// default, from the last frame backwards), queued like the window system's key events whether or
+// not the window keeps up. For each press it takes the time from the press to the first painting of
+// the picture box that shows its frame or one beyond it, and prints the median, 95th percentile and
+// slowest of those times, how many presses were coalesced (their own picture was never painted: a
+// later press's was painted first) and how many fell behind (their picture came more than one
+// repeat period after the press). --slow lists every press that took longer than MS, with its
+// frame, on stderr; --no-catch unchecks "Use Catch"; --compare B loads clip B too and compares FILE
+// with it side by side. Runs offscreen unless a Qt platform is set.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,10 +19,12 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QTimer>
 
+#include "window/CompareView.h"
 #include "window/frmMain.h"
 
 namespace {
@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     std::vector<const char*> positional;
     double rate = 30, slowMs = -1;
     bool useCatch = true;
+    const char* compareWith = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rate") == 0 && i + 1 < argc)
             rate = std::atof(argv[++i]);
@@ -87,11 +88,13 @@ int main(int argc, char** argv) {
             slowMs = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--no-catch") == 0)
             useCatch = false;
+        else if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc)
+            compareWith = argv[++i];
         else
             positional.push_back(argv[i]);
     }
     if (positional.empty() || rate <= 0) {
-        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PRESSES_PER_SECOND] [--slow MS] [--no-catch]\n");
+        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -100,6 +103,13 @@ int main(int argc, char** argv) {
     window.show();
     window.chkCatch->setChecked(useCatch);
     if (!window.LoadFile(QString::fromLocal8Bit(positional[0]))) return 1;
+    if (compareWith) {
+        if (!window.LoadFile(QString::fromLocal8Bit(compareWith))) return 1;
+        window.Combo1->setCurrentIndex(0);
+        window.Combo1_Click();
+        window.Compare->cboCompare->setCurrentIndex(1);
+        emit window.Compare->cboCompare->activated(1);
+    }
     QScrollBar& bar = *window.TimeLine;
     const int steps = std::min(positional.size() > 1 ? std::atoi(positional[1]) : 500, bar.maximum() - bar.minimum());
     bar.setValue(bar.maximum());
