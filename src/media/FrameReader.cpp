@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <thread>
 #include <utility>
 
 extern "C" {
@@ -29,6 +30,8 @@ constexpr PacketIndex kStepReach = 8;
 constexpr PacketIndex kPlayAhead = 16;
 // Pictures a worker prepares below the steps at least, stepping back.
 constexpr PacketIndex kBackMinReach = 32;
+// Pictures from which a worker on a spare core pays (720p).
+constexpr std::int64_t kSpareCoreFromPixels = 1280 * 720;
 
 std::int64_t SourceOf(const AVFrame* f) { return f->pts; }
 
@@ -365,7 +368,7 @@ void FrameReader::PlanAhead(PacketIndex packet) {
                                                                          : 0;
     const bool turned = direction != direction_;
     direction_ = direction;
-    const bool leisurely = idle_ > secondsPerPicture_;
+    const bool leisurely = idle_ > secondsPerPicture_ || SpareCoreAhead(packet);
     if (direction == 0 || (direction > 0 && !leisurely && !(ahead_ && ahead_->Holds(packet + 1)))) {
         if (ahead_) {
             ahead_->Post({});
@@ -421,6 +424,19 @@ void FrameReader::PlanAhead(PacketIndex packet) {
         chunks.push_back({next, high});
     }
     ahead_->Post(std::move(chunks));
+}
+
+// Whether a worker decoding the frames after `packet` leaves this reader's
+// work as it is: it may use every core, its decoder runs on one thread
+// whatever it is given (a codec without threads), and the next packet is a
+// key, so the worker's run starts there instead of decoding again what this
+// reader has. Then reading straight on as fast as it goes, the worker decodes
+// while this thread converts. Not for pictures under kSpareCoreFromPixels:
+// they decode in less time than handing them over takes.
+bool FrameReader::SpareCoreAhead(PacketIndex packet) const {
+    static const bool manyCores = std::thread::hardware_concurrency() > 1;
+    return std::int64_t{width_} * height_ >= kSpareCoreFromPixels && settings_.threads != 1 && manyCores &&
+           threaded_->active_thread_type == 0 && packet + 1 < PacketCount() && packets_[packet + 1].key;
 }
 
 // Long enough for frame threads to pay: a few pictures per thread.

@@ -111,6 +111,7 @@ private:
     PacketIndex NextShown(PacketIndex packet) const;
     PacketIndex KeyAtOrBefore(PacketIndex packet) const;
     PacketIndex BackReach(PacketIndex packet, PacketIndex capacity) const;
+    bool SpareCoreAhead(PacketIndex packet) const;
     PacketIndex StartKeyFor(PacketIndex packet) const;
     bool CanContinueTo(PacketIndex packet, PacketIndex key) const;
     AVFrame* Decoded(PacketIndex packet);

@@ -87,17 +87,18 @@ std::vector<Clip> Clips() {
     return clips;
 }
 
-enum class Walk { Backward, PlayingOn, RandomSteps };
+enum class Walk { Backward, PlayingOn, StraightOn, RandomSteps };
 
 // Frame indexes in the order `walk` asks for them: every frame from the last
-// to the first; the frames from the first on, as playing asks for them; or a
-// seeded walk of steps of up to 8 either way with a jump now and then.
+// to the first; the frames from the first on, as playing asks for them or as
+// fast as they come; or a seeded walk of steps of up to 8 either way with a
+// jump now and then.
 std::vector<LONG> Order(Walk walk, LONG count) {
     count = std::min(count, kMostFrames);
     std::vector<LONG> order;
     if (walk == Walk::Backward)
         for (LONG i = count - 1; i >= 0; --i) order.push_back(i);
-    if (walk == Walk::PlayingOn)
+    if (walk == Walk::PlayingOn || walk == Walk::StraightOn)
         for (LONG i = 0; i < std::min<LONG>(count, 150); ++i) order.push_back(i);
     if (walk == Walk::RandomSteps) {
         std::mt19937 random(fwtest::TestSeed("worker walk"));
@@ -134,7 +135,8 @@ protected:
             ASSERT_EQ(ahead.Crc(i), expected[static_cast<std::size_t>(i)]) << "frame " << i;
             // A held key and playing leave the reader time between frames,
             // more than it takes to get one; the worker uses it.
-            if (walk != Walk::RandomSteps) std::this_thread::sleep_for(2 * (std::chrono::steady_clock::now() - asked));
+            if (walk == Walk::Backward || walk == Walk::PlayingOn)
+                std::this_thread::sleep_for(2 * (std::chrono::steady_clock::now() - asked));
         }
         // Stepping back waits for the worker while it is still to deliver
         // the frame, so some frames must have come from it (not asserted
@@ -148,6 +150,7 @@ protected:
 
 TEST_P(Worker, SteppingBackGetsTheSameBytes) { Check(Walk::Backward); }
 TEST_P(Worker, PlayingOnGetsTheSameBytes) { Check(Walk::PlayingOn); }
+TEST_P(Worker, ReadingStraightOnGetsTheSameBytes) { Check(Walk::StraightOn); }
 TEST_P(Worker, SeededRandomStepsGetTheSameBytes) { Check(Walk::RandomSteps); }
 
 INSTANTIATE_TEST_SUITE_P(Clips, Worker, ::testing::ValuesIn(Clips()), [](const auto& info) {
