@@ -363,9 +363,10 @@ PacketIndex FrameReader::BackReach(PacketIndex packet, PacketIndex capacity) con
 void FrameReader::PlanAhead(PacketIndex packet) {
     const PacketIndex last = std::exchange(lastRequest_, packet);
     if (last < 0 || packet == last) return;
-    const int direction = packet < last && last - packet <= kStepReach   ? -1
-                          : packet > last && packet - last <= kStepReach ? 1
-                                                                         : 0;
+    // Several steps taken at once (a held key's presses the window shows
+    // together, frames dropped while playing) land on a prepared picture.
+    const bool step = std::abs(packet - last) <= kStepReach || (ahead_ && ahead_->Holds(packet));
+    const int direction = !step ? 0 : packet < last ? -1 : 1;
     const bool turned = direction != direction_;
     direction_ = direction;
     const bool leisurely = idle_ > secondsPerPicture_ || SpareCoreAhead(packet);

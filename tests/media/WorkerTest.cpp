@@ -202,6 +202,27 @@ INSTANTIATE_TEST_SUITE_P(Gops, WorkerBudget,
                                            BudgetCase{"two_gops_reach", "libx264 160x120 200 gop=40 b=2", 0, 80}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Several steps back taken at once (a held key's presses the window shows
+// together) land on a picture the worker prepared: it keeps what it holds
+// below them, where a jump would have it forget everything.
+TEST(WorkerSteps, ManyStepsAtOnceKeepWhatTheWorkerPrepared) {
+    const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 160x120 200 gop=40 b=2");
+    ASSERT_FALSE(path.empty());
+    Reader ahead(path, true, 0, 0);
+    ASSERT_TRUE(ahead.Ok());
+    const std::size_t each = 160 * 120 * 3 / 2;
+    ahead.Crc(199);
+    ahead.Crc(198);  // a step back: the worker prepares the GOPs below
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (ahead.Stats().aheadBytes < 30 * each && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_GE(ahead.Stats().aheadBytes, 30 * each) << "the worker prepared too little";
+    const auto served = ahead.Stats().aheadServed;
+    ahead.Crc(185);
+    EXPECT_EQ(ahead.Stats().aheadServed, served + 1);
+    EXPECT_GE(ahead.Stats().aheadBytes, 20 * each);
+}
+
 // Closing a reader whose worker is busy with the GOPs below a step back
 // stops the worker and waits for it: none is left running, round after round.
 TEST(WorkerClosing, NoWorkerOutlivesItsReader) {
