@@ -7,6 +7,7 @@
 #include <cmath>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QUrl>
 
 #include "FocusKeys.h"
@@ -48,6 +50,12 @@ Control* MakeControl(const char* name, QWidget* window, Args&&... args) {
 // Qt's scroll bar swaps the horizontal arrow keys (it inverts its controls
 // for the wheel's sake, as scroll bars rarely have the focus). A frame bar
 // that has the focus steps back with Left and forward with Right.
+//
+// A held arrow key repeats at the keyboard's rate whether or not the window
+// keeps up with showing a frame per press. Repeated presses that reach the
+// bar together move it as one, so that the frame is shown once, where they
+// lead, instead of a queue of presses each showing a frame already passed.
+// A press of its own moves the bar at once.
 class FrameScrollBar : public QScrollBar {
 public:
     using QScrollBar::QScrollBar;
@@ -56,12 +64,35 @@ protected:
     void keyPressEvent(QKeyEvent* event) override {
         if (orientation() == Qt::Horizontal && (event->key() == Qt::Key_Left || event->key() == Qt::Key_Right)) {
             const bool back = (event->key() == Qt::Key_Left) != isRightToLeft();
-            triggerAction(back ? SliderSingleStepSub : SliderSingleStepAdd);
+            const SliderAction step = back ? SliderSingleStepSub : SliderSingleStepAdd;
             event->accept();
+            if (!event->isAutoRepeat()) {
+                triggerAction(step);
+                return;
+            }
+            repeated_.push_back(step);
+            if (repeated_.size() == 1) QMetaObject::invokeMethod(this, [this] { MoveRepeated(); }, Qt::QueuedConnection);
             return;
         }
         QScrollBar::keyPressEvent(event);
     }
+
+private:
+    // The repeated presses taken since the last move, with the bar's signals
+    // held, then the bar moved to where they lead: one change, one frame.
+    void MoveRepeated() {
+        const int from = value();
+        int to = from;
+        {
+            const QSignalBlocker quiet(this);
+            for (const SliderAction step : std::exchange(repeated_, {})) triggerAction(step);
+            to = value();
+            setValue(from);
+        }
+        setValue(to);
+    }
+
+    std::vector<SliderAction> repeated_;
 };
 
 }  // namespace

@@ -144,6 +144,26 @@ TEST_F(WindowTest, EveryKeyDoesWhatTheFocusedControlOrElseTheWindowMakesOfIt) {
     EXPECT_EQ(QApplication::focusWidget(), window->cmdLoad);  // round
 }
 
+// A held arrow key's presses that queue up while a frame is shown move the
+// bar as one: the frame they lead to is shown and kept, the ones passed over
+// are not; a press of its own moves the bar at once.
+TEST_F(WindowTest, HeldArrowPressesThatQueueUpShowOnlyTheFrameTheyLeadTo) {
+    Load(Clip("held.avi", "ffv1 64x48 30"));
+    window->TimeLine->setValue(20);
+    window->TimeLine->setFocus();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::postEvent(window->TimeLine,
+                                    new QKeyEvent(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier, QString(), true));
+    for (int i = 0; i < 3; ++i) QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(window->TimeLine->value(), 15);
+    EXPECT_EQ(ShownFrame(), 15);
+    const cAVI& clip = *window->Clips().front();
+    for (int n = 16; n < 20; ++n) EXPECT_FALSE(clip.IsCaught(n)) << "frame " << n << " was shown on the way";
+    EXPECT_TRUE(clip.IsCaught(15) && clip.IsCaught(20));
+    QTest::keyClick(window->TimeLine, Qt::Key_Left);
+    EXPECT_EQ(ShownFrame(), 14);
+}
+
 // A 1280x720 frame in a room of about 757x560 pixels.
 class BigFrame : public WindowTest {
 protected:
