@@ -12,19 +12,19 @@
 //    the steps to come (the rest of the GOP being stepped back through and
 //    the one before it, the frames after the one playing), all workers
 //    together at most AheadBudgetBytes(): kAheadShareOfMemory of the
-//    machine's memory and never over kAheadMaxBytes. On a machine of 20 GB or
-//    more that is 4 GiB: 1,380 pictures of 1080p (yuv420p, 3.1 MB each),
-//    enough for two 250-frame GOPs with room to spare, or 345 of 2160p
-//    (12.4 MB), also two GOPs' worth where the one being stepped through is
-//    mostly behind. Where the budget holds less than the GOP, the worker
-//    prepares the part just below the steps, each run from the key filing
-//    the pictures nearest them last and forgetting its lowest ones to make
-//    room. Kept apart from the reader's own kept pictures, which it
-//    duplicates only where stepping back overlaps the reader's last run.
+//    machine's memory and never over kAheadMaxBytes. On a machine of 24 GB
+//    that is 2.9 GiB: 1,015 pictures of 1080p (yuv420p, 3.1 MB each), two
+//    250-frame GOPs with room to spare, or 253 of 2160p (12.4 MB), one GOP;
+//    on 8 GB, 1 GiB: 345 of 1080p or 86 of 2160p. Where the budget holds less
+//    than the GOP, the worker prepares the part just below the steps, each
+//    run from the key filing the pictures nearest them last and forgetting
+//    its lowest ones to make room. Kept apart from the reader's own kept
+//    pictures, which it duplicates only where stepping back overlaps the
+//    reader's last run.
 //  - Idle picture memory: blocks freed by kept pictures and frames stay with
 //    the process up to IdlePictureBudget(), one reader's whole keep budget
-//    and the workers' budget, so that a reader refilling its pictures or a worker
-//    refilling the GOP below the steps touches no fresh pages (on a virtual
+//    and the workers' budget, so that a reader refilling its pictures or a
+//    worker refilling the GOP below the steps touches no fresh pages (on a virtual
 //    machine a fresh page can cost ten times its copy); beyond it, the pages
 //    of one big block (the next to be handed out) are faulted in ahead.
 //  - A comparison pass: each clip's decoded pictures at most
@@ -43,7 +43,6 @@ inline constexpr std::size_t kReaderKeepBytes = std::size_t{256} << 20;
 inline constexpr std::size_t kAllReadersKeepBytes = 2 * kReaderKeepBytes;
 inline constexpr double kAheadShareOfMemory = 0.125;
 inline constexpr std::size_t kAheadMaxBytes = std::size_t{4} << 30;
-inline constexpr std::size_t kIdlePictureBytes = kReaderKeepBytes + kAheadMaxBytes;
 inline constexpr std::size_t kPassPicturesAhead = 3;
 inline constexpr std::int32_t kMaxFrameSide = 32768;
 inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;  // 8K UHD fits
