@@ -354,11 +354,12 @@ PacketIndex FrameReader::BackReach(PacketIndex packet, PacketIndex capacity) con
 }
 
 // Gives the worker its next job after a request for `packet`. Stepping back,
-// it prepares the pictures below `packet` as far as its budget reaches, the
+// it prepares the pictures below `packet` as far as BackReach goes, the
 // nearest GOP first, once fewer than half of them are ready; playing on, the
 // next few frames, when the requests leave this thread time between them (a
-// clip playing at its rate, not fetched as fast as it decodes: there a worker
-// would only compete with it for the cores). A jump leaves it idle and
+// clip playing at its rate) or the worker has a core this reader's decoder
+// cannot use (SpareCoreAhead); fetched as fast as it decodes otherwise, a
+// worker would only compete with it for the cores. A jump leaves it idle and
 // forgets what it held.
 void FrameReader::PlanAhead(PacketIndex packet) {
     const PacketIndex last = std::exchange(lastRequest_, packet);
@@ -369,8 +370,8 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     const int direction = !step ? 0 : packet < last ? -1 : 1;
     const bool turned = direction != direction_;
     direction_ = direction;
-    const bool leisurely = idle_ > secondsPerPicture_ || SpareCoreAhead(packet);
-    if (direction == 0 || (direction > 0 && !leisurely && !(ahead_ && ahead_->Holds(packet + 1)))) {
+    const bool aheadPays = idle_ > secondsPerPicture_ || SpareCoreAhead(packet);
+    if (direction == 0 || (direction > 0 && !aheadPays && !(ahead_ && ahead_->Holds(packet + 1)))) {
         if (ahead_) {
             ahead_->Post({});
             ahead_->Retain(packet, packet);

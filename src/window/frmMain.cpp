@@ -82,13 +82,11 @@ private:
     // held, then the bar moved to where they lead: one change, one frame.
     void MoveRepeated() {
         const int from = value();
-        int to = from;
-        {
-            const QSignalBlocker quiet(this);
-            for (const SliderAction step : std::exchange(repeated_, {})) triggerAction(step);
-            to = value();
-            setValue(from);
-        }
+        QSignalBlocker quiet(this);
+        for (const SliderAction step : std::exchange(repeated_, {})) triggerAction(step);
+        const int to = value();
+        setValue(from);
+        quiet.unblock();
         setValue(to);
     }
 
