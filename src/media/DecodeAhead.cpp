@@ -54,11 +54,12 @@ DecodeAhead::~DecodeAhead() {
     g_heldBytes -= bytes_;
 }
 
-void DecodeAhead::Post(std::vector<Chunk> chunks, Full full) {
+void DecodeAhead::Post(std::vector<Chunk> chunks, Full full, std::chrono::nanoseconds pause) {
     {
         std::lock_guard lock(mutex_);
         job_ = std::move(chunks);
         full_ = full;
+        notBefore_ = std::chrono::steady_clock::now() + pause;
         ++posted_;
         chunkAt_ = 0;
         progress_ = job_.empty() ? -1 : job_.front().from;
@@ -76,6 +77,10 @@ libav::FramePtr DecodeAhead::Take(PacketIndex packet, std::chrono::nanoseconds w
     std::unique_lock lock(mutex_);
     const auto settled = [&] { return held_.count(packet) || stop_ || !StillDue(packet); };
     due = !settled();
+    if (due) {
+        notBefore_ = {};  // asked for: the job's pause is over
+        changed_.notify_all();
+    }
     if (wait.count() > 0 && due) changed_.wait_for(lock, wait, settled);
     auto it = held_.find(packet);
     return it == held_.end() ? nullptr : libav::FramePtr(av_frame_clone(it->second.get()));
@@ -137,6 +142,11 @@ void DecodeAhead::Work() {
     for (;;) {
         changed_.wait(lock, [&] { return stop_ || done_ != posted_; });
         if (stop_) break;
+        if (std::chrono::steady_clock::now() < notBefore_) {
+            // Any change (a new job, a Take, stop) looks again.
+            changed_.wait_until(lock, notBefore_);
+            continue;
+        }
         const std::uint64_t generation = posted_;
         const std::vector<Chunk> job = job_;
         interrupt_ = false;

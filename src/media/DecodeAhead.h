@@ -53,8 +53,10 @@ public:
     // pictures are the nearest, and its runs file them last).
     enum class Full { Stop, KeepHighest };
     // Replaces the worker's job by `chunks`, worked through in order; an
-    // empty list leaves it idle.
-    void Post(std::vector<Chunk> chunks, Full full = Full::Stop);
+    // empty list leaves it idle. A job given a `pause` starts once that long
+    // has passed with no other job posted, or as soon as a Take waits for
+    // one of its pictures: work for a user who stops to look.
+    void Post(std::vector<Chunk> chunks, Full full = Full::Stop, std::chrono::nanoseconds pause = {});
     // Whether the worker is still at its job.
     bool Busy() const;
     // The picture of `packet` if held, else null after waiting at most
@@ -103,6 +105,7 @@ private:
     std::vector<Chunk> job_;
     Full full_ = Full::Stop;  // of job_
     std::uint64_t posted_ = 0;  // generation of job_
+    std::chrono::steady_clock::time_point notBefore_;  // when job_ may start
     std::uint64_t done_ = 0;    // generation the worker finished last
     PacketIndex progress_ = -1;  // packet of job_ the worker decodes now
     std::size_t chunkAt_ = 0;    // its chunk

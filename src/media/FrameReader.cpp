@@ -30,6 +30,12 @@ constexpr PacketIndex kStepReach = 8;
 constexpr PacketIndex kPlayAhead = 16;
 // Pictures a worker prepares below the steps at least, stepping back.
 constexpr PacketIndex kBackMinReach = 32;
+// A held key's presses per second (a keyboard's repeat).
+constexpr double kHeldKeyRate = 30;
+// After a jump near a GOP's start, how long the requests must pause before
+// the worker prepares the GOP before it: scrubbing and random access leave
+// it idle.
+constexpr auto kPauseAfterJump = std::chrono::milliseconds(100);
 // Pictures from which a worker on a spare core pays (720p).
 constexpr std::int64_t kSpareCoreFromPixels = 1280 * 720;
 
@@ -265,8 +271,9 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
             ++stats_.aheadServed;
             Note(packet, ready.get());
             bitmap = Convert(ready.get(), packet);
-        } else if (due) {
-            // The worker is late: it leaves the cores to this reader's own run.
+        } else if (due || !IsStep(lastRequest_, packet)) {
+            // The worker is late, or busy with pictures a jump has left
+            // behind: it leaves the cores to this reader's own run.
             ahead_->Post({});
         }
     }
@@ -353,25 +360,42 @@ PacketIndex FrameReader::BackReach(PacketIndex packet, PacketIndex capacity) con
     return std::min(capacity, std::max(packet - gopBefore, kBackMinReach));
 }
 
+// Requests from `last` to `packet` are steps: a few packets apart, or
+// several steps taken at once (a held key's presses the window shows
+// together, frames dropped while playing) that land on a prepared picture.
+bool FrameReader::IsStep(PacketIndex last, PacketIndex packet) const {
+    return last >= 0 && (std::abs(packet - last) <= kStepReach || (ahead_ && ahead_->Holds(packet)));
+}
+
+// Whether a key held from `packet` would cross into the GOP before within a
+// second, or before a worker started by its first press could prepare that
+// GOP.
+bool FrameReader::NearGopStart(PacketIndex packet) const {
+    const PacketIndex key = KeyAtOrBefore(packet);
+    if (key <= 0) return false;
+    const double perPicture = std::max(ahead_ ? ahead_->SecondsPerPicture() : 0.0, secondsPerPicture_);
+    const double runSeconds = perPicture * static_cast<double>(key - StartKeyFor(key - 1));
+    return static_cast<double>(packet - key + 1) / kHeldKeyRate <= std::max(1.0, runSeconds);
+}
+
 // Gives the worker its next job after a request for `packet`. Stepping back,
-// it prepares the pictures below `packet` as far as BackReach goes, the
-// nearest GOP first, once fewer than half of them are ready; playing on, the
-// next few frames, when the requests leave this thread time between them (a
-// clip playing at its rate) or the worker has a core this reader's decoder
-// cannot use (SpareCoreAhead); fetched as fast as it decodes otherwise, a
-// worker would only compete with it for the cores. A jump leaves it idle and
+// it prepares the pictures below `packet` (PlanBack); after a jump near a
+// GOP's start, the same once the requests pause. Playing on, the next few
+// frames, when the requests leave this thread time between them (a clip
+// playing at its rate) or the worker has a core this reader's decoder cannot
+// use (SpareCoreAhead); fetched as fast as it decodes otherwise, a worker
+// would only compete with it for the cores. Any other jump leaves it idle and
 // forgets what it held.
 void FrameReader::PlanAhead(PacketIndex packet) {
     const PacketIndex last = std::exchange(lastRequest_, packet);
     if (last < 0 || packet == last) return;
-    // Several steps taken at once (a held key's presses the window shows
-    // together, frames dropped while playing) land on a prepared picture.
-    const bool step = std::abs(packet - last) <= kStepReach || (ahead_ && ahead_->Holds(packet));
-    const int direction = !step ? 0 : packet < last ? -1 : 1;
+    const int direction = !IsStep(last, packet) ? 0 : packet < last ? -1 : 1;
     const bool turned = direction != direction_;
     direction_ = direction;
+    const bool belowAfterPause = direction == 0 && NearGopStart(packet);
     const bool aheadPays = idle_ > secondsPerPicture_ || SpareCoreAhead(packet);
-    if (direction == 0 || (direction > 0 && !aheadPays && !(ahead_ && ahead_->Holds(packet + 1)))) {
+    const bool forward = direction > 0 && (aheadPays || (ahead_ && ahead_->Holds(packet + 1)));
+    if (direction == 0 ? !belowAfterPause : direction > 0 && !forward) {
         if (ahead_) {
             ahead_->Post({});
             ahead_->Retain(packet, packet);
@@ -387,45 +411,61 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     }
     const PacketIndex capacity = AheadCapacity();
     if (capacity < 2) return;
-    const auto ready = [&](PacketIndex p) { return packets_[p].discard || store_.Has(p) || ahead_->Holds(p); };
-    std::vector<DecodeAhead::Chunk> chunks;
-    if (direction < 0) {
-        const PacketIndex reach = BackReach(packet, capacity);
-        const PacketIndex low = std::max(0, packet - reach);
-        ahead_->Retain(low, packet + kStepReach);
-        PacketIndex top = packet - 1;
-        while (top >= low && ready(top)) --top;
-        if (top < low || (!turned && ahead_->Busy())) return;
-        // Refilled once fewer than half the reach is ready. A run files `top`
-        // last, after decoding from its key.
-        const PacketIndex readyRun = packet - 1 - top;
-        if (!turned && readyRun >= reach / 2) return;
-        const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
-        const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
-        // It files from as low as will stay: the room free now and what the
-        // steps free while it runs (pictures above the steps are forgotten).
-        const auto held = static_cast<PacketIndex>(ahead_->Bytes() / AheadPictureBytes());
-        const double freed = stepSeconds_ > 0 ? runSeconds / stepSeconds_ : capacity;
-        const PacketIndex room = std::max<PacketIndex>(
-            1, capacity - held + static_cast<PacketIndex>(std::min<double>(freed, capacity)));
-        const PacketIndex from = std::max(low, top - room + 1);
-        for (PacketIndex high = top; high >= from;) {
-            const PacketIndex key = KeyAtOrBefore(high);
-            chunks.push_back({std::max(key, from), high});
-            high = key - 1;
-        }
-        ahead_->Post(std::move(chunks), DecodeAhead::Full::KeepHighest);
+    if (direction > 0) {
+        PlanOn(packet, capacity, turned);
         return;
-    } else {
-        const PacketIndex reach = std::min(capacity, kPlayAhead);
-        const PacketIndex high = std::min(PacketCount() - 1, packet + reach);
-        ahead_->Retain(packet - kStepReach, high);
-        PacketIndex next = packet + 1;
-        while (next <= high && ready(next)) ++next;
-        if (next > high || next - packet - 1 >= reach / 2 || (!turned && ahead_->Busy())) return;
-        chunks.push_back({next, high});
     }
-    ahead_->Post(std::move(chunks));
+    const auto pause = direction == 0 ? std::chrono::nanoseconds(kPauseAfterJump) : std::chrono::nanoseconds{};
+    PlanBack(packet, capacity, turned || direction == 0, pause);
+}
+
+// Whether a request for `packet` would need no decoding: no picture of its
+// own, kept by this reader, or held by its worker.
+bool FrameReader::Prepared(PacketIndex packet) const {
+    return packets_[packet].discard || store_.Has(packet) || ahead_->Holds(packet);
+}
+
+// Stepping back: the pictures below `packet` as far as BackReach goes, the
+// nearest GOP first, once fewer than half of them are ready (or at once when
+// `fresh`: the steps have just turned this way, or a jump came).
+void FrameReader::PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh, std::chrono::nanoseconds pause) {
+    const PacketIndex reach = BackReach(packet, capacity);
+    const PacketIndex low = std::max(0, packet - reach);
+    ahead_->Retain(low, packet + kStepReach);
+    PacketIndex top = packet - 1;
+    while (top >= low && Prepared(top)) --top;
+    if (top < low || (!fresh && ahead_->Busy())) return;
+    // Refilled once fewer than half the reach is ready. A run files `top`
+    // last, after decoding from its key.
+    const PacketIndex readyRun = packet - 1 - top;
+    if (!fresh && readyRun >= reach / 2) return;
+    const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
+    const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
+    // It files from as low as will stay: the room free now and what the
+    // steps free while it runs (pictures above the steps are forgotten).
+    const auto held = static_cast<PacketIndex>(ahead_->Bytes() / AheadPictureBytes());
+    const double freed = stepSeconds_ > 0 ? runSeconds / stepSeconds_ : capacity;
+    const PacketIndex room =
+        std::max<PacketIndex>(1, capacity - held + static_cast<PacketIndex>(std::min<double>(freed, capacity)));
+    const PacketIndex from = std::max(low, top - room + 1);
+    std::vector<DecodeAhead::Chunk> chunks;
+    for (PacketIndex high = top; high >= from;) {
+        const PacketIndex key = KeyAtOrBefore(high);
+        chunks.push_back({std::max(key, from), high});
+        high = key - 1;
+    }
+    ahead_->Post(std::move(chunks), DecodeAhead::Full::KeepHighest, pause);
+}
+
+// Playing on: the next few frames, once fewer than half of them are ready.
+void FrameReader::PlanOn(PacketIndex packet, PacketIndex capacity, bool turned) {
+    const PacketIndex reach = std::min(capacity, kPlayAhead);
+    const PacketIndex high = std::min(PacketCount() - 1, packet + reach);
+    ahead_->Retain(packet - kStepReach, high);
+    PacketIndex next = packet + 1;
+    while (next <= high && Prepared(next)) ++next;
+    if (next > high || next - packet - 1 >= reach / 2 || (!turned && ahead_->Busy())) return;
+    ahead_->Post({{next, high}});
 }
 
 // Whether a worker decoding the frames after `packet` leaves this reader's

@@ -118,7 +118,12 @@ private:
     bool IsLongRun(PacketIndex key, PacketIndex target) const;
     void StartRun(PacketIndex key, PacketIndex target);
     std::chrono::nanoseconds OwnDecodeTime(PacketIndex packet) const;
+    bool IsStep(PacketIndex last, PacketIndex packet) const;
+    bool NearGopStart(PacketIndex packet) const;
     void PlanAhead(PacketIndex packet);
+    void PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh, std::chrono::nanoseconds pause);
+    void PlanOn(PacketIndex packet, PacketIndex capacity, bool turned);
+    bool Prepared(PacketIndex packet) const;
     PacketIndex AheadCapacity() const;
     std::size_t AheadPictureBytes() const;
     void Note(PacketIndex packet, const AVFrame* frame);
