@@ -1,4 +1,4 @@
-// framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B]:
+// framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B] [--pause MS]:
 // what a user holding the Left key on the frame bar of the real window sees. Presses arrive at a
 // fixed key repeat (30 per second by default, as a held key sends them; STEPS presses, 500 by
 // default, from the last frame backwards), queued like the window system's key events whether or
@@ -8,7 +8,9 @@
 // later press's was painted first) and how many fell behind (their picture came more than one
 // repeat period after the press). --slow lists every press that took longer than MS, with its
 // frame, on stderr; --no-catch unchecks "Use Catch"; --compare B loads clip B too and compares FILE
-// with it side by side. Runs offscreen unless a Qt platform is set.
+// with it side by side; --pause waits MS after the last frame is shown before the first press (a
+// user who looks at the frame before holding the key; 0 by default: the presses start one repeat
+// period after it). Runs offscreen unless a Qt platform is set.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -78,7 +81,7 @@ private:
 
 int main(int argc, char** argv) {
     std::vector<const char*> positional;
-    double rate = 30, slowMs = -1;
+    double rate = 30, slowMs = -1, pauseMs = 0;
     bool useCatch = true;
     const char* compareWith = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -86,6 +89,8 @@ int main(int argc, char** argv) {
             rate = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--slow") == 0 && i + 1 < argc)
             slowMs = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--pause") == 0 && i + 1 < argc)
+            pauseMs = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--no-catch") == 0)
             useCatch = false;
         else if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc)
@@ -94,7 +99,7 @@ int main(int argc, char** argv) {
             positional.push_back(argv[i]);
     }
     if (positional.empty() || rate <= 0) {
-        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B]\n");
+        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B] [--pause MS]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -115,6 +120,11 @@ int main(int argc, char** argv) {
     bar.setValue(bar.maximum());
     bar.setFocus();
     QCoreApplication::processEvents();
+    if (pauseMs > 0) {
+        QEventLoop looking;
+        QTimer::singleShot(static_cast<int>(pauseMs), &looking, &QEventLoop::quit);
+        looking.exec();
+    }
 
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
     std::vector<Press> presses(static_cast<std::size_t>(steps));
