@@ -77,11 +77,11 @@ libav::FramePtr DecodeAhead::Take(PacketIndex packet, std::chrono::nanoseconds w
     std::unique_lock lock(mutex_);
     const auto settled = [&] { return held_.count(packet) || stop_ || !StillDue(packet); };
     due = !settled();
-    if (due) {
-        notBefore_ = {};  // asked for: the job's pause is over
+    if (wait.count() > 0 && due) {
+        notBefore_ = {};  // waited for: the job's pause is over
         changed_.notify_all();
+        changed_.wait_for(lock, wait, settled);
     }
-    if (wait.count() > 0 && due) changed_.wait_for(lock, wait, settled);
     auto it = held_.find(packet);
     return it == held_.end() ? nullptr : libav::FramePtr(av_frame_clone(it->second.get()));
 }

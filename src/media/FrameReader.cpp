@@ -32,6 +32,9 @@ constexpr PacketIndex kPlayAhead = 16;
 constexpr PacketIndex kBackMinReach = 32;
 // A held key's presses per second (a keyboard's repeat).
 constexpr double kHeldKeyRate = 30;
+// A frame from which a held key reaches the GOP before within this many
+// presses is near that GOP's start, however fast the GOP decodes.
+constexpr PacketIndex kNearGopStartPresses = 3;
 // After a jump near a GOP's start, how long the requests must pause before
 // the worker prepares the GOP before it: scrubbing and random access leave
 // it idle.
@@ -266,12 +269,16 @@ std::shared_ptr<const std::uint8_t[]> FrameReader::Get(std::int64_t position) {
     if (packet == convertedPacket_) return current_;
     std::shared_ptr<const std::uint8_t[]> bitmap;
     if (ahead_ && !store_.Has(packet)) {
+        // A step waits for a picture the worker is due to deliver; a jump
+        // takes only one it holds, since the worker's job was planned for
+        // other requests (or for a pause that has not come).
+        const bool step = IsStep(lastRequest_, packet);
         bool due = false;
-        if (libav::FramePtr ready = ahead_->Take(packet, OwnDecodeTime(packet), due)) {
+        if (libav::FramePtr ready = ahead_->Take(packet, step ? OwnDecodeTime(packet) : std::chrono::nanoseconds{}, due)) {
             ++stats_.aheadServed;
             Note(packet, ready.get());
             bitmap = Convert(ready.get(), packet);
-        } else if (due || !IsStep(lastRequest_, packet)) {
+        } else if (due || !step) {
             // The worker is late, or busy with pictures a jump has left
             // behind: it leaves the cores to this reader's own run.
             ahead_->Post({});
@@ -367,15 +374,16 @@ bool FrameReader::IsStep(PacketIndex last, PacketIndex packet) const {
     return last >= 0 && (std::abs(packet - last) <= kStepReach || (ahead_ && ahead_->Holds(packet)));
 }
 
-// Whether a key held from `packet` would cross into the GOP before within a
-// second, or before a worker started by its first press could prepare that
-// GOP.
+// Whether a key held from `packet` would cross into the GOP before within its
+// first few presses (kNearGopStartPresses), or before a worker started by its
+// first press could prepare that GOP.
 bool FrameReader::NearGopStart(PacketIndex packet) const {
     const PacketIndex key = KeyAtOrBefore(packet);
     if (key <= 0) return false;
+    const PacketIndex presses = packet - key + 1;
     const double perPicture = std::max(ahead_ ? ahead_->SecondsPerPicture() : 0.0, secondsPerPicture_);
     const double runSeconds = perPicture * static_cast<double>(key - StartKeyFor(key - 1));
-    return static_cast<double>(packet - key + 1) / kHeldKeyRate <= std::max(1.0, runSeconds);
+    return presses <= kNearGopStartPresses || static_cast<double>(presses) / kHeldKeyRate < runSeconds;
 }
 
 // Gives the worker its next job after a request for `packet`. Stepping back,
