@@ -104,8 +104,8 @@ private:
     std::condition_variable changed_;  // a job posted, a picture filed, a job done, stop
     std::vector<Chunk> job_;
     Full full_ = Full::Stop;  // of job_
-    std::uint64_t posted_ = 0;  // generation of job_
     std::chrono::steady_clock::time_point notBefore_;  // when job_ may start
+    std::uint64_t posted_ = 0;  // generation of job_
     std::uint64_t done_ = 0;    // generation the worker finished last
     PacketIndex progress_ = -1;  // packet of job_ the worker decodes now
     std::size_t chunkAt_ = 0;    // its chunk

@@ -400,10 +400,10 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     const int direction = !IsStep(last, packet) ? 0 : packet < last ? -1 : 1;
     const bool turned = direction != direction_;
     direction_ = direction;
-    const bool belowAfterPause = direction == 0 && NearGopStart(packet);
     const bool aheadPays = idle_ > secondsPerPicture_ || SpareCoreAhead(packet);
-    const bool forward = direction > 0 && (aheadPays || (ahead_ && ahead_->Holds(packet + 1)));
-    if (direction == 0 ? !belowAfterPause : direction > 0 && !forward) {
+    const bool prepare = direction < 0 || (direction == 0 ? NearGopStart(packet)
+                                                           : aheadPays || (ahead_ && ahead_->Holds(packet + 1)));
+    if (!prepare) {
         if (ahead_) {
             ahead_->Post({});
             ahead_->Retain(packet, packet);
