@@ -1,9 +1,17 @@
 #include "media/Decoder.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstring>
+#include <mutex>
 #include <thread>
+#include <unordered_set>
 
 #include "media/MemoryBudgets.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
 
 namespace {
 
@@ -16,7 +24,58 @@ int DefaultThreads() {
 // that cannot be decoded before the first key frame of a cut stream.
 constexpr int kFirstPictureWithin = 256;
 
+// Decoders report errors through libav's log, from the thread that met them,
+// with their context (or a frame thread's copy of it, which shares its
+// opaque pointer). Only tallies registered here are counted into.
+std::mutex g_talliesMutex;
+std::unordered_set<const void*> g_tallies;
+
+// Damage as a decoder reports it. One with libavcodec's error resilience
+// (ClearsPictures false) reports each picture it patches up, at info level,
+// also where the damage it found (a slice missing) was reported as no error;
+// errors alone are no sign there: a run from a key of an open GOP reports
+// references missing for pictures it never shows. Any other reports damage
+// as an error.
+bool IsDamage(const AVCodecContext* codec, int level, const char* format) {
+    if (ClearsPictures(codec->codec_id)) return level <= AV_LOG_ERROR;
+    return level <= AV_LOG_INFO && format && std::strncmp(format, "concealing ", 11) == 0;
+}
+
+void CountingLog(void* object, int level, const char* format, va_list args) {
+    const auto* codec = static_cast<const AVCodecContext*>(object);
+    if (object && *static_cast<const AVClass* const*>(object) == avcodec_get_class() && IsDamage(codec, level, format)) {
+        void* opaque = codec->opaque;
+        std::lock_guard lock(g_talliesMutex);
+        if (opaque && g_tallies.count(opaque)) static_cast<DecodeErrors*>(opaque)->Add();
+    }
+    av_log_default_callback(object, level, format, args);
+}
+
+int ClearedBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
+    const int result = avcodec_default_get_buffer2(codec, frame, flags);
+    if (result < 0 || !frame->data[0]) return result;
+    std::size_t sizes[4] = {};
+    const ptrdiff_t linesizes[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
+    if (av_image_fill_plane_sizes(sizes, static_cast<AVPixelFormat>(frame->format), frame->height, linesizes) < 0)
+        return result;
+    for (int p = 0; p < 4; ++p)
+        if (frame->data[p] && sizes[p]) std::memset(frame->data[p], 0, sizes[p]);
+    return result;
+}
+
 }  // namespace
+
+DecodeErrors::DecodeErrors() {
+    static std::once_flag installed;
+    std::call_once(installed, [] { av_log_set_callback(CountingLog); });
+    std::lock_guard lock(g_talliesMutex);
+    g_tallies.insert(this);
+}
+
+DecodeErrors::~DecodeErrors() {
+    std::lock_guard lock(g_talliesMutex);
+    g_tallies.erase(this);
+}
 
 bool FrameThreadsExact(AVCodecID codec) {
     switch (codec) {
@@ -31,13 +90,40 @@ bool FrameThreadsExact(AVCodecID codec) {
     }
 }
 
-libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int threads, int flags) {
+bool ClearsPictures(AVCodecID codec) {
+    switch (codec) {
+        // Decoders with libavcodec's error resilience.
+        case AV_CODEC_ID_H264:
+        case AV_CODEC_ID_MPEG1VIDEO:
+        case AV_CODEC_ID_MPEG2VIDEO:
+        case AV_CODEC_ID_MPEG4:
+        case AV_CODEC_ID_H263:
+        case AV_CODEC_ID_H263P:
+        case AV_CODEC_ID_H263I:
+        case AV_CODEC_ID_FLV1:
+        case AV_CODEC_ID_MSMPEG4V1:
+        case AV_CODEC_ID_MSMPEG4V2:
+        case AV_CODEC_ID_MSMPEG4V3:
+        case AV_CODEC_ID_WMV1:
+        case AV_CODEC_ID_WMV2:
+        case AV_CODEC_ID_RV10:
+        case AV_CODEC_ID_RV20:
+            return false;
+        default:
+            return true;
+    }
+}
+
+libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int threads, int flags,
+                            DecodeErrors* errors) {
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
     if (!decoder) return nullptr;
     libav::CodecPtr codec(avcodec_alloc_context3(decoder));
     if (!codec || avcodec_parameters_to_context(codec.get(), par) < 0) return nullptr;
     codec->pkt_timebase = timeBase;
     codec->flags |= flags;
+    codec->opaque = errors;
+    if (ClearsPictures(par->codec_id)) codec->get_buffer2 = ClearedBuffer;
     // A damaged picture header can claim any size; the decoder refuses
     // pictures larger than the largest frame the reader converts.
     codec->max_pixels = kMaxFramePixels;

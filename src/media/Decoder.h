@@ -3,6 +3,8 @@
 // container's header says.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <optional>
 
 #include "media/FrameTable.h"
@@ -12,10 +14,42 @@
 // thread. Where it does not, the engine decodes with slice threads only.
 bool FrameThreadsExact(AVCodecID codec);
 
+// The errors a decoder reports while it decodes, from whichever of its
+// threads meets them. A damaged picture comes out as the decoder conceals the
+// damage, and frame threads conceal it otherwise than one thread does (each
+// thread remembers other pictures); a reader that learns its threaded decoder
+// met damage decodes that part again on one thread. It must outlive the
+// decoders that count into it.
+class DecodeErrors {
+public:
+    DecodeErrors();
+    ~DecodeErrors();
+    DecodeErrors(const DecodeErrors&) = delete;
+    DecodeErrors& operator=(const DecodeErrors&) = delete;
+    // Errors reported so far. A picture the decoder delivers comes after the
+    // errors met in decoding it and the pictures it refers to.
+    std::uint64_t Count() const { return count_.load(std::memory_order_acquire); }
+    void Add() { count_.fetch_add(1, std::memory_order_release); }
+
+private:
+    std::atomic<std::uint64_t> count_{0};
+};
+
 // A decoder for `codec` on `threads` threads (0: one per core, at most 8),
 // refusing pictures larger than the engine converts, with AV_CODEC_FLAG_s
-// `flags` besides; null when libav has none or cannot open it.
-libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int threads, int flags = 0);
+// `flags` besides, counting its errors into `errors` when given; null when
+// libav has none or cannot open it. A codec that does not conceal damage
+// gets pictures that start as zeros (ClearsPictures).
+libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int threads, int flags = 0,
+                            DecodeErrors* errors = nullptr);
+
+// Whether the codec's decoder conceals every part of a picture that damage
+// kept it from decoding (H.264 and the MPEG video family, from the pictures
+// around it). Where it does not (HEVC, VP8, VP9, MJPEG, ...), that part keeps
+// what the picture's memory held before, which depends on every picture
+// decoded before it; the engine clears those pictures first, so that damage,
+// reported or not, comes out the same bytes in every run.
+bool ClearsPictures(AVCodecID codec);
 
 struct PictureShape {
     int width = 0;

@@ -39,6 +39,9 @@ constexpr PacketIndex kNearGopStartPresses = 3;
 // the worker prepares the GOP before it: scrubbing and random access leave
 // it idle.
 constexpr auto kPauseAfterJump = std::chrono::milliseconds(100);
+// Packets a decoder may take in before it delivers a picture it holds back
+// for reordering (H.264's and HEVC's largest picture buffer).
+constexpr PacketIndex kMaxReorderDelay = 16;
 // Pictures from which a worker on a spare core pays (720p).
 constexpr std::int64_t kSpareCoreFromPixels = 1280 * 720;
 
@@ -82,12 +85,11 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
     reader->kinds_.assign(reader->packets_.size(), 0);
     reader->fields_.assign(reader->packets_.size(), 0);
     reader->run_.nextOut = reader->NextShown(0);
-    if (reader->settings_.decodeAhead) {
-        reader->codecParameters_.reset(avcodec_parameters_alloc());
-        reader->timeBase_ = timeBase;
-        if (!reader->codecParameters_ || avcodec_parameters_copy(reader->codecParameters_.get(), codec) < 0)
-            reader->settings_.decodeAhead = false;
-    }
+    // A new decoder for a run over damage, and the worker, start from these.
+    reader->codecParameters_.reset(avcodec_parameters_alloc());
+    reader->timeBase_ = timeBase;
+    if (!reader->codecParameters_ || avcodec_parameters_copy(reader->codecParameters_.get(), codec) < 0)
+        return nullptr;
     return reader;
 }
 
@@ -95,13 +97,13 @@ std::unique_ptr<FrameReader> FrameReader::Open(std::shared_ptr<FrameTable> table
 FrameReader::~FrameReader() { ahead_.reset(); }
 
 bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase, int width, int height) {
-    threaded_ = OpenDecoder(par, timeBase, settings_.threads);
+    threaded_ = OpenDecoder(par, timeBase, settings_.threads, 0, &errors_);
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
     if (!threaded_ || !packet_ || !frame_) return false;
     codec_ = threaded_.get();
     if (threaded_->thread_count > 1 && (threaded_->active_thread_type & FF_THREAD_FRAME))
-        single_ = OpenDecoder(par, timeBase, 1);
+        single_ = OpenDecoder(par, timeBase, 1, 0, &errors_);
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
 
@@ -318,10 +320,17 @@ bool FrameReader::CanContinueTo(PacketIndex packet, PacketIndex key) const {
 
 AVFrame* FrameReader::Decoded(PacketIndex packet) {
     if (AVFrame* kept = store_.Find(packet)) return kept;
+    overDamage_ = false;
     const PacketIndex key = StartKeyFor(packet);
     bool canContinue = CanContinueTo(packet, key);
-    // A short run that goes on (playing after a jump) moves to every thread.
-    if (canContinue && codec_ == single_.get() && IsLongRun(run_.key, packet)) canContinue = false;
+    // A short run that goes on (playing after a jump) moves to every thread,
+    // and a threaded one to one thread before it reaches known damage.
+    if (canContinue && codec_ == single_.get() && IsLongRun(run_.key, packet) && !DamageNear(key, packet))
+        canContinue = false;
+    if (canContinue && codec_ == threaded_.get() && single_ && DamageNear(run_.nextFeed, packet)) canContinue = false;
+    // A damaged picture may have come out as none, or as two: after it the
+    // count that places pictures no longer holds. The next GOP is placed anew.
+    if (canContinue && run_.damaged && key > run_.key) canContinue = false;
     if (!canContinue) StartRun(key, packet);
     // Playing straight on keeps only a short tail of pictures, so the decoder
     // recycles its picture buffers instead of touching fresh memory for every
@@ -494,15 +503,57 @@ bool FrameReader::IsLongRun(PacketIndex key, PacketIndex target) const {
     return target - key >= 2 * threaded_->thread_count;
 }
 
+// Whether a run decoding from `from` to `target` would feed a packet near
+// which a decoder met damage before. It feeds past the target: a picture per
+// thread and the codec's reorder delay.
+bool FrameReader::DamageNear(PacketIndex from, PacketIndex target) const {
+    const auto it = damaged_.lower_bound(from);
+    return it != damaged_.end() && *it <= target + threaded_->thread_count + kMaxReorderDelay;
+}
+
+// Whether the decoder has reported damage since this run began, so that the
+// picture it just delivered and those after it must come from another run.
+// It may have met the damage in any packet in its threads now; those are
+// noted. The pictures delivered before were decoded before the damage and
+// come out the same from any run. A decoder conceals damage from what it
+// decoded before (and frame threads from what each thread did), so only a
+// run on one thread of a new decoder from the key StartKeyFor gives goes on:
+// that is what every reader shows.
+bool FrameReader::MetDamage() {
+    const std::uint64_t errors = errors_.Count();
+    if (errors == run_.errors) return false;
+    run_.errors = errors;
+    const bool threads = codec_->active_thread_type & FF_THREAD_FRAME;
+    const PacketIndex from = std::max(run_.key, run_.nextFeed - (threads ? codec_->thread_count : 1) - 1);
+    for (PacketIndex p = from; p < run_.nextFeed; ++p) damaged_.insert(p);
+    if (!threads && run_.fresh && run_.key == StartKeyFor(target_)) {
+        run_.damaged = true;
+        return false;
+    }
+    overDamage_ = true;
+    return true;
+}
+
 void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
     // A reader's first request is taken to start playing.
     const bool shortRun = single_ && stats_.requests > 1 && !IsLongRun(key, target);
-    codec_ = shortRun ? single_.get() : threaded_.get();
-    bool& dirty = shortRun ? singleDirty_ : threadedDirty_;
+    const bool overDamage = overDamage_ || DamageNear(key, target);
+    const bool oneThread = single_ && (shortRun || overDamage);
+    libav::CodecPtr& decoder = oneThread ? single_ : threaded_;
+    bool& dirty = oneThread ? singleDirty_ : threadedDirty_;
+    bool fresh = false;
+    if (overDamage) {
+        const int threads = oneThread ? 1 : settings_.threads;
+        if (libav::CodecPtr opened = OpenDecoder(codecParameters_.get(), timeBase_, threads, 0, &errors_))
+            decoder = std::move(opened), dirty = false, fresh = true;
+    }
+    codec_ = decoder.get();
     if (dirty) avcodec_flush_buffers(codec_);
     dirty = false;
     ++stats_.seeks;
     run_ = Run{};
+    run_.fresh = fresh;
+    run_.errors = errors_.Count();  // after the flush: the errors of runs before are in
     run_.key = key;
     run_.nextFeed = key;
     run_.sendPalette = !palette_.empty();
@@ -527,6 +578,13 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
         const libav::Step step = libav::Translate(avcodec_receive_frame(codec_, frame_.get()));
         if (step == libav::Step::Ok) {
             ++stats_.picturesOut;
+            if (MetDamage()) {
+                // The pictures delivered before came out as any run makes them.
+                av_frame_unref(frame_.get());
+                StartRun(StartKeyFor(target), target);
+                if (++restarts > 64) return nullptr;
+                continue;
+            }
             OnPicture(frame_.get());
             av_frame_unref(frame_.get());
         } else if (step == libav::Step::NeedInput) {

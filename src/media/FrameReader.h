@@ -15,10 +15,12 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "media/Decoder.h"
 #include "media/FrameTable.h"
 #include "media/Libav.h"
 #include "media/MediaTypes.h"
@@ -97,6 +99,9 @@ private:
         PacketIndex nextOut = 0;    // packet the next picture belongs to (Aligned)
         PacketIndex firstValid = 0; // first packet whose picture this run decodes correctly
         PacketIndex lastOut = -1;   // last packet given a picture
+        std::uint64_t errors = 0;   // the decoders' error count the run has seen
+        bool fresh = false;         // on a decoder opened for it (StartRun)
+        bool damaged = false;       // it went on over damage (MetDamage)
         libav::FramePtr lastFrame;
         // Alignment of a run that started at a key packet after the first.
         int seenBefore = 0;           // pictures delivered before the key picture
@@ -116,6 +121,8 @@ private:
     bool CanContinueTo(PacketIndex packet, PacketIndex key) const;
     AVFrame* Decoded(PacketIndex packet);
     bool IsLongRun(PacketIndex key, PacketIndex target) const;
+    bool DamageNear(PacketIndex from, PacketIndex target) const;
+    bool MetDamage();
     void StartRun(PacketIndex key, PacketIndex target);
     std::chrono::nanoseconds OwnDecodeTime(PacketIndex packet) const;
     bool IsStep(PacketIndex last, PacketIndex packet) const;
@@ -147,7 +154,11 @@ private:
     ReaderSettings settings_;
     // Runs of a few pictures decode on one thread: frame threads would first
     // fill their pipeline, decoding pictures past the target that the next
-    // jump throws away. Longer runs use every thread. codec_ is the run's.
+    // jump throws away. Longer runs use every thread, except over damage
+    // (MetDamage). codec_ is the run's.
+    DecodeErrors errors_;  // of both decoders; declared before them
+    std::set<PacketIndex> damaged_;  // packets a decoder may have met damage in
+    bool overDamage_ = false;  // the request being answered met damage: its runs take a new decoder
     libav::CodecPtr threaded_;
     libav::CodecPtr single_;  // null when threaded_ has one thread anyway
     AVCodecContext* codec_ = nullptr;
@@ -187,7 +198,7 @@ private:
     std::chrono::steady_clock::time_point lastStart_;  // when the last request came
     double stepSeconds_ = 0;  // between requests a step apart, smoothed
     const std::atomic<bool>* interrupt_ = nullptr;
-    // Decode ahead: the stream's parameters to start the worker with, the
+    // The stream's parameters to start a decoder or the worker with; the
     // packet asked for last, which way the requests go (-1, 0, 1).
     libav::ParametersPtr codecParameters_;
     AVRational timeBase_{0, 1};
