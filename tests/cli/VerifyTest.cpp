@@ -40,6 +40,44 @@ INSTANTIATE_TEST_SUITE_P(Corpus, VerifyCorpus, testing::ValuesIn(CorpusNames()),
     return n;
 });
 
+// Damaged files: a decoder conceals damage from what it decoded before it, and
+// frame threads conceal it otherwise than one thread, so a reader whose jumps,
+// steps back and read straight through do not start over at the damage shows
+// a position one way now and another way later.
+struct Damaged {
+    const char* name;
+    const char* description;
+};
+
+void PrintTo(const Damaged& d, std::ostream* out) { *out << d.name; }
+
+class VerifyDamaged : public testing::TestWithParam<Damaged> {};
+
+TEST_P(VerifyDamaged, EveryFetchShowsThePlainDecodesPicture) {
+    const std::string path = fwtest::MakeTestFile(GetParam().name, GetParam().description);
+    if (path.empty()) GTEST_SKIP() << GetParam().name << " is in no corpus folder; scripts/fetch-corpus fetches it";
+    std::ostringstream out, err;
+    EXPECT_EQ(VerifyFile(path, fwtest::TestSeed("verify damaged"), 0, false, out, err), 0) << out.str() << err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damaged, VerifyDamaged,
+    testing::Values(
+        // H.264 in 12-frame GOPs, concealed without an error reported first.
+        Damaged{"movie-hello.avi", "corpus ; damage 6"},
+        // MPEG-4 with packed B-frames: a damaged one comes out as no picture,
+        // which shifts the pictures after it.
+        Damaged{"Megamind.avi", "corpus ; damage 6 2"},
+        Damaged{"h264_long_gop.mp4", "libx264 320x240 240 gop=120 b=3 ; damage 5"},
+        // Without concealment: what damage leaves undecoded.
+        Damaged{"mimetype-webm.webm", "corpus ; damage 4"},
+        Damaged{"hevc.mkv", "libx265 320x240 120 gop=60 b=3 -x265-params=log-level=none ; damage 8"}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+        return n;
+    });
+
 // A reader that shows position 7's picture at 9, a picture of its own at 5
 // (another clip's, of another size) and nothing at 3: every miss is found and named.
 TEST(Verify, NamesWhatAWrongFetchShowed) {

@@ -62,6 +62,30 @@ void EveryBody(Bytes& b, const std::string& id, Change change) {
     }
 }
 
+// Flips 16 bytes in the middle of `count` packets of the first video stream,
+// none a key packet, all between a fifth and four fifths of the stream.
+void Damage(Bytes& b, std::uint32_t count, std::uint32_t seed) {
+    const std::string path = TempDir() + "/damage.in";
+    WriteAll(path, b);
+    bool ok = false;
+    std::istringstream packets(RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pos,size,flags "
+                                          "-of csv=p=0 " + ShellQuoted(path), ok));
+    std::vector<std::pair<std::size_t, std::size_t>> all;  // position and size, key packets as size 0
+    for (std::string line; ok && std::getline(packets, line);) {
+        std::replace(line.begin(), line.end(), ',', ' ');
+        std::size_t size = 0, pos = 0;
+        std::string flags;
+        if (std::istringstream(line) >> size >> pos >> flags) all.push_back({pos, flags[0] == 'K' ? 0 : size});
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> chosen;
+    for (std::size_t i = all.size() / 5; i < all.size() * 4 / 5; ++i)
+        if (all[i].second > 64) chosen.push_back(all[i]);
+    if (chosen.size() < count) throw std::runtime_error("too few packets to damage");
+    std::shuffle(chosen.begin(), chosen.end(), std::mt19937(seed));
+    for (std::size_t n = 0; n < count; ++n)
+        for (std::size_t i = 0; i < 16; ++i) b.at(chosen[n].first + chosen[n].second / 2 + i) ^= 0x5A;
+}
+
 void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     const std::string& what = op.at(0);
     const auto arg = [&](std::size_t i) { return static_cast<std::uint32_t>(std::stoull(op.at(i), nullptr, 0)); };
@@ -78,6 +102,7 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "be") for (int i = 0; i < 4; ++i) PutLE(b, place().body + arg(2) + i, arg(3) >> (8 * (3 - i)), 1);
     else if (what == "size") PutLE(b, place().header + 4, arg(2));
     else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
+    else if (what == "damage") Damage(b, arg(1), op.size() > 2 ? arg(2) : 1);
     else if (what == "twice") b.resize(2 * b.size()), std::copy_n(b.begin(), b.size() / 2, b.begin() + b.size() / 2);
     else if (what == "noise") for (std::size_t i = b.size() * arg(1) / 100, n = 0; i < b.size() && n < arg(2); ++i, ++n) b[i] = random();
     else if (what == "index") EveryBody(b, "idx1", [&](std::size_t from, std::size_t to) {
@@ -105,7 +130,8 @@ std::string MakeTestFile(const std::string& name, const std::string& description
         else parts.back().push_back(w);
     }
     const std::string& kind = parts[0].at(0);
-    if (kind == "corpus") return CorpusPath(name);
+    const std::string corpus = kind == "corpus" ? CorpusPath(name) : "";
+    if (kind == "corpus" && (parts.size() == 1 || corpus.empty())) return corpus;  // as it is
     const std::string path = TempDir() + "/" + name;
     if (kind == "missing") return path;
     if (kind == "dir") {
@@ -114,6 +140,7 @@ std::string MakeTestFile(const std::string& name, const std::string& description
     }
     const std::string head = description.substr(0, description.find(';'));
     Bytes bytes = kind == "none"     ? Bytes{}
+                  : kind == "corpus" ? ReadAll(corpus)
                   : kind == "stored" ? ReadAll(std::string(FW_TEST_FILES) + "/" + parts[0].at(1))
                                      : Generated(head, std::filesystem::path(name).extension().string());
     if (kind != "none" && bytes.empty()) throw std::runtime_error("could not make " + head);
