@@ -30,14 +30,39 @@ constexpr int kFirstPictureWithin = 256;
 std::mutex g_talliesMutex;
 std::unordered_set<const void*> g_tallies;
 
-// Damage as a decoder reports it. One with libavcodec's error resilience
-// (ClearsPictures false) reports each picture it patches up, at info level,
-// also where the damage it found (a slice missing) was reported as no error;
-// errors alone are no sign there: a run from a key of an open GOP reports
-// references missing for pictures it never shows. Any other reports damage
-// as an error.
+// Whether the codec's decoder conceals every part of a picture that damage
+// kept it from decoding, from the pictures around it: libavcodec's error
+// resilience (H.264 and the MPEG video family).
+bool ConcealsDamage(AVCodecID codec) {
+    switch (codec) {
+        case AV_CODEC_ID_H264:
+        case AV_CODEC_ID_MPEG1VIDEO:
+        case AV_CODEC_ID_MPEG2VIDEO:
+        case AV_CODEC_ID_MPEG4:
+        case AV_CODEC_ID_H263:
+        case AV_CODEC_ID_H263P:
+        case AV_CODEC_ID_H263I:
+        case AV_CODEC_ID_FLV1:
+        case AV_CODEC_ID_MSMPEG4V1:
+        case AV_CODEC_ID_MSMPEG4V2:
+        case AV_CODEC_ID_MSMPEG4V3:
+        case AV_CODEC_ID_WMV1:
+        case AV_CODEC_ID_WMV2:
+        case AV_CODEC_ID_RV10:
+        case AV_CODEC_ID_RV20:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Damage as a decoder reports it. One that conceals damage reports each
+// picture it patches up, at info level, also where the damage it found (a
+// slice missing) was reported as no error; errors alone are no sign there: a
+// run from a key of an open GOP reports references missing for pictures it
+// never shows. Any other reports damage as an error.
 bool IsDamage(const AVCodecContext* codec, int level, const char* format) {
-    if (ClearsPictures(codec->codec_id)) return level <= AV_LOG_ERROR;
+    if (!ConcealsDamage(codec->codec_id)) return level <= AV_LOG_ERROR;
     return level <= AV_LOG_INFO && format && std::strncmp(format, "concealing ", 11) == 0;
 }
 
@@ -90,30 +115,6 @@ bool FrameThreadsExact(AVCodecID codec) {
     }
 }
 
-bool ClearsPictures(AVCodecID codec) {
-    switch (codec) {
-        // Decoders with libavcodec's error resilience.
-        case AV_CODEC_ID_H264:
-        case AV_CODEC_ID_MPEG1VIDEO:
-        case AV_CODEC_ID_MPEG2VIDEO:
-        case AV_CODEC_ID_MPEG4:
-        case AV_CODEC_ID_H263:
-        case AV_CODEC_ID_H263P:
-        case AV_CODEC_ID_H263I:
-        case AV_CODEC_ID_FLV1:
-        case AV_CODEC_ID_MSMPEG4V1:
-        case AV_CODEC_ID_MSMPEG4V2:
-        case AV_CODEC_ID_MSMPEG4V3:
-        case AV_CODEC_ID_WMV1:
-        case AV_CODEC_ID_WMV2:
-        case AV_CODEC_ID_RV10:
-        case AV_CODEC_ID_RV20:
-            return false;
-        default:
-            return true;
-    }
-}
-
 libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int threads, int flags,
                             DecodeErrors* errors) {
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
@@ -123,7 +124,7 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, i
     codec->pkt_timebase = timeBase;
     codec->flags |= flags;
     codec->opaque = errors;
-    if (ClearsPictures(par->codec_id)) codec->get_buffer2 = ClearedBuffer;
+    if (!ConcealsDamage(par->codec_id)) codec->get_buffer2 = ClearedBuffer;
     // A damaged picture header can claim any size; the decoder refuses
     // pictures larger than the largest frame the reader converts.
     codec->max_pixels = kMaxFramePixels;

@@ -38,18 +38,12 @@ private:
 // A decoder for `codec` on `threads` threads (0: one per core, at most 8),
 // refusing pictures larger than the engine converts, with AV_CODEC_FLAG_s
 // `flags` besides, counting its errors into `errors` when given; null when
-// libav has none or cannot open it. A codec that does not conceal damage
-// gets pictures that start as zeros (ClearsPictures).
+// libav has none or cannot open it. A codec whose decoder does not conceal
+// damage (HEVC, VP8, VP9, MJPEG, ...) gets pictures that start as zeros: the
+// part damage kept it from decoding would otherwise keep what the picture's
+// memory held before, which depends on every picture decoded before it.
 libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int threads, int flags = 0,
                             DecodeErrors* errors = nullptr);
-
-// Whether the codec's decoder conceals every part of a picture that damage
-// kept it from decoding (H.264 and the MPEG video family, from the pictures
-// around it). Where it does not (HEVC, VP8, VP9, MJPEG, ...), that part keeps
-// what the picture's memory held before, which depends on every picture
-// decoded before it; the engine clears those pictures first, so that damage,
-// reported or not, comes out the same bytes in every run.
-bool ClearsPictures(AVCodecID codec);
 
 struct PictureShape {
     int width = 0;
