@@ -160,7 +160,8 @@ public:
     DemuxedPackets(std::shared_ptr<DemuxSource> source, int streamIndex, std::vector<TablePacket> packets,
                    PositionRule rule, const std::vector<std::int64_t>& times)
         : source_(std::move(source)), url_(source_->format->url ? source_->format->url : ""),
-          iformat_(source_->format->iformat), stream_(streamIndex), held_(av_packet_alloc()) {
+          iformat_(source_->format->iformat), stream_(streamIndex),
+          streamId_(source_->format->streams[streamIndex]->id), held_(av_packet_alloc()) {
         packets_ = std::move(packets);
         rule_ = rule;
         AssignSlots(packets_, rule_, times);
@@ -174,7 +175,7 @@ public:
     // A reopened copy: the same packets, its own demuxer from its first read.
     DemuxedPackets(const DemuxedPackets& other)
         : FrameTable(other), url_(other.url_), iformat_(other.iformat_), stream_(other.stream_),
-          byPos_(other.byPos_), known_(other.known_), held_(av_packet_alloc()), timesFilled_(true) {}
+          streamId_(other.streamId_), byPos_(other.byPos_), known_(other.known_), held_(av_packet_alloc()), timesFilled_(true) {}
 
     std::shared_ptr<FrameTable> Reopened() const override { return std::make_shared<DemuxedPackets>(*this); }
 
@@ -290,7 +291,12 @@ private:
         AVFormatContext* raw = nullptr;
         if (avformat_open_input(&raw, url_.c_str(), iformat_, nullptr) < 0) return false;
         libav::FormatPtr fresh(raw);
-        if (static_cast<int>(fresh->nb_streams) <= stream_) return false;
+        // A container without a header (MPEG-PS, FLV) makes its streams as
+        // it meets their packets: opened as the file was, the stream has the
+        // same index.
+        if (static_cast<int>(fresh->nb_streams) <= stream_ && avformat_find_stream_info(fresh.get(), nullptr) < 0)
+            return false;
+        if (static_cast<int>(fresh->nb_streams) <= stream_ || fresh->streams[stream_]->id != streamId_) return false;
         ReadOnlyStream(fresh.get(), stream_);
         own_ = std::move(fresh);
         cursor_ = 0;
@@ -316,6 +322,7 @@ private:
     const AVInputFormat* iformat_ = nullptr;
     libav::FormatPtr own_;  // see Demuxer()
     int stream_;
+    int streamId_;  // the container's id of the stream, to find it again in a fresh demuxer
     std::unordered_multimap<std::int64_t, PacketIndex> byPos_;
     bool known_ = true;           // every packet has a byte position to recognise it by
     PacketIndex cursor_ = -1;     // the packet the demuxer gives next, -1 when not known
