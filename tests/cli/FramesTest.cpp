@@ -113,12 +113,8 @@ TEST_P(Frames, AgreeWithFfprobe) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Frames, testing::ValuesIn(Cases()), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& ch : name)
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, Frames, testing::ValuesIn(Cases()),
+                         [](const auto& info) { return fwtest::TestName(info.param.name); });
 
 // The picture format lines of info, against ffprobe's stream entries.
 TEST(Info, FormatAgreesWithFfprobe) {

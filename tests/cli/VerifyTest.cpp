@@ -3,8 +3,6 @@
 // catching a reader that shows the wrong picture.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
 #include <sstream>
 
 #include "ClipMaker.h"
@@ -34,11 +32,8 @@ TEST_P(VerifyCorpus, EveryFetchShowsThePlainDecodesPicture) {
     EXPECT_EQ(messages.Count(), 0u) << messages.Last().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, VerifyCorpus, testing::ValuesIn(CorpusNames()), [](const auto& info) {
-    std::string n = info.param;
-    std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Corpus, VerifyCorpus, testing::ValuesIn(CorpusNames()),
+                         [](const auto& info) { return fwtest::TestName(info.param); });
 
 // Damaged files: a decoder conceals damage from what it decoded before it, and
 // frame threads conceal it otherwise than one thread, so a reader whose jumps,
@@ -72,11 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Without concealment: what damage leaves undecoded.
         Damaged{"mimetype-webm.webm", "corpus ; damage 4"},
         Damaged{"hevc.mkv", "libx265 320x240 120 gop=60 b=3 -x265-params=log-level=none ; damage 8"}),
-    [](const auto& info) {
-        std::string n = info.param.name;
-        std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-        return n;
-    });
+    [](const auto& info) { return fwtest::TestName(info.param.name); });
 
 // A reader that shows position 7's picture at 9, a picture of its own at 5
 // (another clip's, of another size) and nothing at 3: every miss is found and named.

@@ -150,10 +150,7 @@ TEST(OpenGopTail, PicturesKeptByARunFoundShortAreForgotten) {
     AVISetReaderSettings(0, kReaderKeepBytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, FrameAccuracy, ::testing::ValuesIn(Cases()), [](const auto& info) {
-    std::string n = info.param.name;
-    std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Clips, FrameAccuracy, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return fwtest::TestName(info.param.name); });
 
 }  // namespace

@@ -7,56 +7,23 @@
 #include <memory>
 #include <vector>
 
+#include "StreamFrames.h"
 #include "TestFiles.h"
 #include "media/MemoryBudgets.h"
 #include "media/PictureMemory.h"
-#include "platform/mAVIDecs.h"
 
 namespace {
 
 // A generated clip's reader through the file service, without a worker.
-class Frames {
-public:
-    Frames(const std::string& name, const std::string& description, std::size_t keepBytes = kReaderKeepBytes) {
-        const std::string path = fwtest::MakeTestFile(name, description);
-        AVISetReaderSettings(0, keepBytes);
-        AVISetDecodeAhead(false);
-        if (AVIFileOpen(&file_, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-            AVIFileGetStream(file_, &stream_, streamtypeVIDEO, 0) == AVIERR_OK) {
-            AVISTREAMINFOA info;
-            AVIStreamInfo(stream_, &info, sizeof info);
-            wanted_.biSize = sizeof wanted_;
-            wanted_.biWidth = info.rcFrame.right;
-            wanted_.biHeight = info.rcFrame.bottom;
-            wanted_.biPlanes = 1;
-            wanted_.biBitCount = 24;
-            frames_ = AVIStreamGetFrameOpen(stream_, &wanted_);
-        }
-        AVISetReaderSettings(0, kReaderKeepBytes);
-        AVISetDecodeAhead(true);
-    }
-    ~Frames() {
-        if (frames_) AVIStreamGetFrameClose(frames_);
-        if (stream_) AVIStreamRelease(stream_);
-        if (file_) AVIFileRelease(file_);
-    }
-    bool Ok() const { return frames_ != nullptr; }
-    std::shared_ptr<const std::uint8_t[]> Get(LONG frame) { return AVIStreamGetFrameShared(frames_, frame); }
-    FrameReaderStats Stats() const { return AVIStreamGetFrameStats(frames_); }
-    int RowBytes() const { return (wanted_.biWidth * 3 + 3) & ~3; }
-    std::size_t Bytes() const { return sizeof(BITMAPINFOHEADER) + static_cast<std::size_t>(RowBytes()) * wanted_.biHeight; }
-
-private:
-    PAVIFILE file_ = nullptr;
-    PAVISTREAM stream_ = nullptr;
-    PGETFRAME frames_ = nullptr;
-    BITMAPINFOHEADER wanted_;
-};
+fwtest::StreamFrames Frames(const std::string& name, const std::string& description,
+                            std::size_t keepBytes = kReaderKeepBytes) {
+    return fwtest::StreamFrames(fwtest::MakeTestFile(name, description), false, 0, keepBytes);
+}
 
 // A bitmap held by a cache slot (here: the test) keeps its bytes while the
 // reader converts frame after frame; only bitmaps nobody holds are reused.
 TEST(Bitmaps, HeldBitmapNeverChanges) {
-    Frames frames("held.avi", "mpeg4 64x48 30 gop=10");
+    auto frames = Frames("held.avi", "mpeg4 64x48 30 gop=10");
     ASSERT_TRUE(frames.Ok());
     const auto held = frames.Get(5);
     ASSERT_TRUE(held);
@@ -82,7 +49,7 @@ TEST(Bitmaps, RowPaddingIsZeroInReusedMemory) {
         dirty.push_back(block);
     }
     for (void* block : dirty) FreePictureBlock(block, bytes);
-    Frames frames("padded.avi", "ffv1 66x48 12 gop=1");
+    auto frames = Frames("padded.avi", "ffv1 66x48 12 gop=1");
     ASSERT_TRUE(frames.Ok());
     ASSERT_EQ(frames.RowBytes(), 200);
     std::vector<std::shared_ptr<const std::uint8_t[]>> held;  // fresh buffers each time
@@ -102,7 +69,7 @@ TEST(Bitmaps, RowPaddingIsZeroInReusedMemory) {
 TEST(KeptPictures, CountTheBytesTheyHold) {
     const std::size_t picture = 64 * 48 * 3 / 2;
     const std::size_t budget = 10 * 2 * picture;
-    Frames frames("kept.avi", "mpeg4 64x48 100 gop=100", budget);
+    auto frames = Frames("kept.avi", "mpeg4 64x48 100 gop=100", budget);
     ASSERT_TRUE(frames.Ok());
     ASSERT_TRUE(frames.Get(60));
     const FrameReaderStats after = frames.Stats();

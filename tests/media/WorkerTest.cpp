@@ -5,16 +5,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
 
-#include "ReferenceDecode.h"
+#include "StreamFrames.h"
 #include "TestFiles.h"
 #include "TestUtil.h"
 #include "media/DecodeAhead.h"
-#include "platform/mAVIDecs.h"
 
 namespace {
 
@@ -24,58 +22,7 @@ constexpr LONG kMostFrames = 24;  // ThreadSanitizer looks for races, not for mo
 constexpr LONG kMostFrames = 1000;
 #endif
 
-// A clip's first video stream opened through the file service, with the
-// decoder threads and kept pictures given.
-class Reader {
-public:
-    Reader(const std::string& path, bool ahead, int threads, std::size_t keepBytes) {
-        AVISetReaderSettings(threads, keepBytes);
-        AVISetDecodeAhead(ahead);
-        if (AVIFileOpen(&file_, path.c_str(), OF_READ, nullptr) == AVIERR_OK &&
-            AVIFileGetStream(file_, &stream_, streamtypeVIDEO, 0) == AVIERR_OK) {
-            AVISTREAMINFOA info;
-            AVIStreamInfo(stream_, &info, sizeof info);
-            width_ = info.rcFrame.right - info.rcFrame.left;
-            height_ = info.rcFrame.bottom - info.rcFrame.top;
-            first_ = AVIStreamStart(stream_);
-            count_ = AVIStreamLength(stream_);
-            BITMAPINFOHEADER wanted;
-            wanted.biSize = sizeof wanted;
-            wanted.biWidth = width_;
-            wanted.biHeight = height_;
-            wanted.biPlanes = 1;
-            wanted.biBitCount = 24;
-            frames_ = AVIStreamGetFrameOpen(stream_, &wanted);
-        }
-        AVISetReaderSettings(0, kReaderKeepBytes);
-        AVISetDecodeAhead(true);
-    }
-    ~Reader() {
-        Close();
-        if (stream_) AVIStreamRelease(stream_);
-        if (file_) AVIFileRelease(file_);
-    }
-    bool Ok() const { return frames_ != nullptr; }
-    void Close() {
-        if (frames_) AVIStreamGetFrameClose(frames_);
-        frames_ = nullptr;
-    }
-    LONG Count() const { return count_; }
-    // CRC of frame `first + index`'s pixels; 0 when nothing came.
-    std::uint32_t Crc(LONG index) {
-        const auto bitmap = AVIStreamGetFrameShared(frames_, first_ + index);
-        return bitmap ? fwtest::PictureCrc(bitmap.get() + sizeof(BITMAPINFOHEADER), width_, height_) : 0;
-    }
-    FrameReaderStats Stats() const { return AVIStreamGetFrameStats(frames_); }
-    std::vector<LONG> Keys() const { return AVIStreamKeyFrames(stream_); }
-
-private:
-    PAVIFILE file_ = nullptr;
-    PAVISTREAM stream_ = nullptr;
-    PGETFRAME frames_ = nullptr;
-    int width_ = 0, height_ = 0;
-    LONG first_ = 0, count_ = 0;
-};
+using Reader = fwtest::StreamFrames;
 
 struct Clip {
     std::string name, description;
@@ -154,11 +101,8 @@ TEST_P(Worker, PlayingOnGetsTheSameBytes) { Check(Walk::PlayingOn); }
 TEST_P(Worker, ReadingStraightOnGetsTheSameBytes) { Check(Walk::StraightOn); }
 TEST_P(Worker, SeededRandomStepsGetTheSameBytes) { Check(Walk::RandomSteps); }
 
-INSTANTIATE_TEST_SUITE_P(Clips, Worker, ::testing::ValuesIn(Clips()), [](const auto& info) {
-    std::string name = info.param.name;
-    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Clips, Worker, ::testing::ValuesIn(Clips()),
+                         [](const auto& info) { return fwtest::TestName(info.param.name); });
 
 // Stepping back slowly enough for the worker to keep up, every frame still
 // comes out the same, some come from the worker, and what it holds stays

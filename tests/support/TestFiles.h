@@ -18,6 +18,8 @@
 // ID is a RIFF chunk or list type (AVI, with spaces left out) or an MP4 box type.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -37,5 +39,11 @@ void PutLE(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value
 // The rows of a data table (lines that are neither empty nor comments, #),
 // each as its first `fields` words and then the rest of the line.
 std::vector<std::vector<std::string>> TableRows(const std::string& path, int fields);
+
+// A table row's name as a test name: letters and digits, the rest '_'.
+inline std::string TestName(std::string name) {
+    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    return name;
+}
 
 }  // namespace fwtest
