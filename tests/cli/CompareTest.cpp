@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <utility>
@@ -66,29 +67,39 @@ Output RunCompare(const std::string& a, const std::string& b, int offset) {
     return out;
 }
 
+// The key:value words of a line of ffmpeg's filter output.
+std::map<std::string, double> Values(const std::string& line) {
+    std::map<std::string, double> values;
+    std::stringstream words(line);
+    for (std::string word; words >> word;)
+        if (auto colon = word.find(':'); colon != std::string::npos && colon + 1 < word.size())
+            values[word.substr(0, colon)] = Value(word.substr(colon + 1));
+    return values;
+}
+
 // What ffmpeg's filter prints per frame, as key -> value, for frames
-// firstA.. of `a` against firstB.. of `b`, `count` pairs.
+// firstA.. of `a` against firstB.. of `b`, `count` pairs; `summary` gets
+// the values of the line it sums up with in its log.
 std::vector<std::map<std::string, double>> Reference(const std::string& filter, const std::string& a, int firstA,
-                                                     const std::string& b, int firstB, int count) {
+                                                     const std::string& b, int firstB, int count,
+                                                     std::map<std::string, double>& summary) {
     const auto pick = [count](int input, int first) {
         return "[" + std::to_string(input) + ":v]trim=start_frame=" + std::to_string(first) +
                ":end_frame=" + std::to_string(first + count) + ",settb=1/25,setpts=N[i" + std::to_string(input) + "];";
     };
+    const std::string statsFile = fwtest::TempDir() + "/" + filter + ".txt";
     bool ok = false;
-    const std::string stats = RunCommand(
-        "ffmpeg -nostdin -v error -i " + ShellQuoted(a) + " -i " + ShellQuoted(b) + " -lavfi " +
-            ShellQuoted(pick(0, firstA) + pick(1, firstB) + "[i0][i1]" + filter + "=stats_file=-") + " -f null -",
-        ok);
+    std::stringstream log(RunCommand(
+        "ffmpeg -nostdin -nostats -v info -i " + ShellQuoted(a) + " -i " + ShellQuoted(b) + " -lavfi " +
+            ShellQuoted(pick(0, firstA) + pick(1, firstB) + "[i0][i1]" + filter + "=stats_file=" + statsFile) +
+            " -f null - 2>&1 | grep Parsed_" + filter,
+        ok));
+    for (std::string line; std::getline(log, line);)
+        if (auto values = Values(line); !values.empty()) summary = values;
     std::vector<std::map<std::string, double>> frames;
-    std::stringstream in(stats);
-    for (std::string line; std::getline(in, line);) {
-        std::map<std::string, double> values;
-        std::stringstream words(line);
-        for (std::string word; words >> word;)
-            if (auto colon = word.find(':'); colon != std::string::npos && colon + 1 < word.size())
-                values[word.substr(0, colon)] = Value(word.substr(colon + 1));
-        if (values.count("n")) frames.push_back(values);
-    }
+    std::ifstream stats(statsFile);
+    for (std::string line; std::getline(stats, line);)
+        if (auto values = Values(line); values.count("n")) frames.push_back(values);
     return frames;
 }
 
@@ -219,8 +230,9 @@ TEST_P(Compare, MatchesFfmpegFilters) {
         EXPECT_EQ(out.rows[i].frameA, first.frameA + static_cast<int>(i));
         EXPECT_EQ(out.rows[i].frameB, out.rows[i].frameA + c.offset);
     }
-    const auto psnr = Reference("psnr", a, first.frameA, b, first.frameB, c.rows);
-    const auto ssim = Reference("ssim", a, first.frameA, b, first.frameB, c.rows);
+    std::map<std::string, double> psnrSummary, ssimSummary;
+    const auto psnr = Reference("psnr", a, first.frameA, b, first.frameB, c.rows, psnrSummary);
+    const auto ssim = Reference("ssim", a, first.frameA, b, first.frameB, c.rows, ssimSummary);
     ASSERT_EQ(psnr.size(), out.rows.size());
     ASSERT_EQ(ssim.size(), out.rows.size());
     // RGB pictures: ffmpeg names the components r, g, b where ours say y, u, v.
@@ -234,6 +246,13 @@ TEST_P(Compare, MatchesFfmpegFilters) {
         ExpectNear(v[3], psnr[i].at("psnr_avg"), 0.01, at + " psnr_avg");
         ExpectNear(v[4], ssim[i].at(rgb ? "R" : "Y"), 0.0001, at + " ssim_y");
     }
+    // The mean row sums up as the filters do.
+    const std::vector<double>& mean = out.mean.values;
+    ExpectNear(mean[0], psnrSummary[rgb ? "r" : "y"], 0.01, "mean psnr_y");
+    ExpectNear(mean[1], psnrSummary[rgb ? "g" : "u"], 0.01, "mean psnr_u");
+    ExpectNear(mean[2], psnrSummary[rgb ? "b" : "v"], 0.01, "mean psnr_v");
+    ExpectNear(mean[3], psnrSummary["average"], 0.01, "mean psnr_avg");
+    ExpectNear(mean[4], ssimSummary[rgb ? "R" : "Y"], 0.0001, "mean ssim_y");
     if (c.worst >= 0) {
         EXPECT_EQ(out.min.frameA, c.worst);
         EXPECT_TRUE(std::isfinite(out.rows[static_cast<std::size_t>(c.worst)].values[3]));
