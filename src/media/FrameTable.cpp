@@ -175,7 +175,8 @@ public:
     // A reopened copy: the same packets, its own demuxer from its first read.
     DemuxedPackets(const DemuxedPackets& other)
         : FrameTable(other), url_(other.url_), iformat_(other.iformat_), stream_(other.stream_),
-          streamId_(other.streamId_), byPos_(other.byPos_), known_(other.known_), held_(av_packet_alloc()), timesFilled_(true) {}
+          streamId_(other.streamId_), byPos_(other.byPos_), known_(other.known_), held_(av_packet_alloc()),
+          timesFilled_(true) {}
 
     std::shared_ptr<FrameTable> Reopened() const override { return std::make_shared<DemuxedPackets>(*this); }
 
@@ -291,12 +292,12 @@ private:
         AVFormatContext* raw = nullptr;
         if (avformat_open_input(&raw, url_.c_str(), iformat_, nullptr) < 0) return false;
         libav::FormatPtr fresh(raw);
+        const auto hasStream = [&] { return static_cast<int>(fresh->nb_streams) > stream_; };
         // A container without a header (MPEG-PS, FLV) makes its streams as
         // it meets their packets: opened as the file was, the stream has the
         // same index.
-        if (static_cast<int>(fresh->nb_streams) <= stream_ && avformat_find_stream_info(fresh.get(), nullptr) < 0)
-            return false;
-        if (static_cast<int>(fresh->nb_streams) <= stream_ || fresh->streams[stream_]->id != streamId_) return false;
+        if (!hasStream() && avformat_find_stream_info(fresh.get(), nullptr) < 0) return false;
+        if (!hasStream() || fresh->streams[stream_]->id != streamId_) return false;
         ReadOnlyStream(fresh.get(), stream_);
         own_ = std::move(fresh);
         cursor_ = 0;
