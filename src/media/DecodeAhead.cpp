@@ -123,9 +123,9 @@ std::size_t DecodeAhead::Bytes() const {
     return bytes_;
 }
 
-std::uint64_t DecodeAhead::Filed() const {
+std::uint64_t DecodeAhead::Decoded() const {
     std::lock_guard lock(mutex_);
-    return filed_;
+    return decoded_;
 }
 
 double DecodeAhead::SecondsPerPicture() const {
@@ -159,7 +159,11 @@ void DecodeAhead::Work() {
             settings.keepBytes = 0;
             reader = FrameReader::Open(stream_.table, stream_.codec.get(), stream_.timeBase, stream_.width,
                                        stream_.height, settings);
-            if (reader) reader->SetInterrupt(&interrupt_);
+            if (reader) {
+                reader->SetInterrupt(&interrupt_);
+                reader->SetSink({[this](PacketIndex packet, const AVFrame* picture) { Offer(packet, picture); },
+                                 [this](PacketIndex from) { ForgetFrom(from); }});
+            }
         }
         for (std::size_t i = 0; reader && i < job.size(); ++i) {
             {
@@ -195,6 +199,7 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
             const double each = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
                                 static_cast<double>(pictures);
             std::lock_guard lock(mutex_);
+            decoded_ += pictures;
             secondsPerPicture_ = Smoothed(secondsPerPicture_, each);
         }
         if (!picture) {
@@ -203,6 +208,7 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
         }
         {
             std::lock_guard lock(mutex_);
+            if (held_.count(packet)) continue;  // filed as its run placed it
             if (!Wanted(packet, CopiedBytes(picture))) {
                 if (full_ == Full::Stop) return false;
                 continue;  // no copy for a picture that could not stay
@@ -212,6 +218,25 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
         if (!copy || !File(packet, std::move(copy))) return false;
     }
     return true;
+}
+
+// A picture the worker's reader placed at `packet` on its way: filed when
+// the job is still to reach that packet. A run from a later key places the
+// pictures it aligns at once, and a run to the leading pictures of an open
+// GOP decodes the whole GOP before them, which is the job's next chunk:
+// without this each of them took a run of its own.
+void DecodeAhead::Offer(PacketIndex packet, const AVFrame* picture) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stop_ || !StillDue(packet) || !Wanted(packet, CopiedBytes(picture))) return;
+    }
+    if (libav::FramePtr copy = CopyToPictureMemory(picture)) File(packet, std::move(copy));
+}
+
+// The pictures filed from `from` on may sit at wrong packets.
+void DecodeAhead::ForgetFrom(PacketIndex from) {
+    std::lock_guard lock(mutex_);
+    for (auto it = held_.lower_bound(from); it != held_.end();) Forget(it++);
 }
 
 // Whether a picture of `bytes` filed at `packet` would stay.
@@ -234,7 +259,6 @@ bool DecodeAhead::File(PacketIndex packet, libav::FramePtr picture) {
         bytes_ += bytes;
         g_heldBytes += bytes;
         held_[packet] = std::move(picture);
-        ++filed_;
     }
     changed_.notify_all();
     return true;

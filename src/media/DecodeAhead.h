@@ -67,8 +67,8 @@ public:
     // Forgets the pictures held outside packets `low` to `high`.
     void Retain(PacketIndex low, PacketIndex high);
     std::size_t Bytes() const;
-    // Pictures the worker has filed since it started.
-    std::uint64_t Filed() const;
+    // Pictures the worker's decoder has delivered since it started.
+    std::uint64_t Decoded() const;
     // Seconds the worker takes per picture it decodes, as measured; 0 before
     // it has decoded any.
     double SecondsPerPicture() const;
@@ -94,6 +94,8 @@ private:
     explicit DecodeAhead(Stream stream);
     void Work();
     bool DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t generation);
+    void Offer(PacketIndex packet, const AVFrame* picture);
+    void ForgetFrom(PacketIndex from);
     bool Wanted(PacketIndex packet, std::size_t bytes) const;  // with mutex_ held
     bool File(PacketIndex packet, libav::FramePtr picture);
     bool StillDue(PacketIndex packet) const;  // with mutex_ held
@@ -113,7 +115,7 @@ private:
     std::atomic<bool> interrupt_{false};  // the picture being decoded is no longer wanted
     std::map<PacketIndex, libav::FramePtr> held_;
     std::size_t bytes_ = 0;
-    std::uint64_t filed_ = 0;
+    std::uint64_t decoded_ = 0;
     double secondsPerPicture_ = 0;
     std::thread thread_;
 };

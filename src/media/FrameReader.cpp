@@ -140,6 +140,7 @@ FrameReaderStats FrameReader::Stats() const {
     FrameReaderStats stats = stats_;
     stats.keptBytes = store_.Bytes();
     stats.aheadBytes = ahead_ ? ahead_->Bytes() : 0;
+    stats.aheadDecoded = ahead_ ? ahead_->Decoded() : 0;
     return stats;
 }
 
@@ -607,6 +608,7 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
                 // has now found short, so they may sit at wrong packets.
                 if (!noKeyPicture) shortTail_ = run_.key;
                 store_.ForgetFrom(run_.key);
+                if (sink_.misplaced) sink_.misplaced(run_.key);
                 StartRun(StartKeyFor(target), target);
                 if (++restarts > 64) return nullptr;
                 continue;
@@ -684,6 +686,7 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     run_.lastOut = packet;
     if (packet < run_.firstValid) return;
     Note(packet, frame);
+    if (sink_.placed) sink_.placed(packet, frame);
     run_.lastFrame.reset(av_frame_clone(frame));
     if (packet == target_) targetFrame_.reset(av_frame_clone(frame));
     // A key picture asked for at its own packet costs one decode to get again,

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -79,6 +80,16 @@ public:
     const AVFrame* Picture(PacketIndex packet);
     // While `*flag` is set, decoding stops at the next picture.
     void SetInterrupt(const std::atomic<bool>* flag) { interrupt_ = flag; }
+    // Told of every picture a run places, as it places it (valid during the
+    // call), and of the packet from which the pictures placed so far may sit
+    // at wrong packets: a worker files what its job wants of them, so that a
+    // run that places several at once, or passes a GOP on its way to the
+    // leading pictures of the next, is not run again for them.
+    struct PictureSink {
+        std::function<void(PacketIndex, const AVFrame*)> placed;
+        std::function<void(PacketIndex from)> misplaced;
+    };
+    void SetSink(PictureSink sink) { sink_ = std::move(sink); }
 
 private:
     enum class Mode { Aligned, Aligning };
@@ -198,6 +209,7 @@ private:
     std::chrono::steady_clock::time_point lastStart_;  // when the last request came
     double stepSeconds_ = 0;  // between requests a step apart, smoothed
     const std::atomic<bool>* interrupt_ = nullptr;
+    PictureSink sink_;
     // The stream's parameters to start a decoder or the worker with; the
     // packet asked for last, which way the requests go (-1, 0, 1).
     libav::ParametersPtr codecParameters_;

@@ -22,6 +22,7 @@ struct FrameReaderStats {
     std::uint64_t keptBytes = 0;    // decoded pictures the reader keeps now
     std::uint64_t aheadServed = 0;  // requests a decode-ahead worker's picture answered
     std::uint64_t aheadBytes = 0;   // pictures the reader's worker holds now
+    std::uint64_t aheadDecoded = 0; // pictures the reader's worker has decoded
 };
 
 // Long operations call it now and then with the fraction done, from 0 to 1, on
