@@ -1,16 +1,16 @@
-// framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B] [--pause MS]:
-// what a user holding the Left key on the frame bar of the real window sees. Presses arrive at a
-// fixed key repeat (30 per second by default, as a held key sends them; STEPS presses, 500 by
-// default, from the last frame backwards), queued like the window system's key events whether or
-// not the window keeps up. For each press it takes the time from the press to the first painting of
-// the picture box that shows its frame or one beyond it, and prints the median, 95th percentile and
-// slowest of those times, how many presses were coalesced (their own picture was never painted: a
-// later press's was painted first) and how many fell behind (their picture came more than one
-// repeat period after the press). --slow lists every press that took longer than MS, with its
+// framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B] [--pause MS]
+// [--from FRAME]: what a user holding the Left key on the frame bar of the real window sees. Presses
+// arrive at a fixed key repeat (30 per second by default, as a held key sends them; STEPS presses, 500
+// by default, from FRAME backwards, the last frame by default), queued like the window system's key
+// events whether or not the window keeps up. For each press it takes the time from the press to the
+// first painting of the picture box that shows its frame or one beyond it, and prints the median, 95th
+// percentile and slowest of those times, how many presses were coalesced (their own picture was never
+// painted: a later press's was painted first) and how many fell behind (their picture came more than
+// one repeat period after the press). --slow lists every press that took longer than MS, with its
 // frame, on stderr; --no-catch unchecks "Use Catch"; --compare B loads clip B too and compares FILE
-// with it side by side; --pause waits MS after the last frame is shown before the first press (a
-// user who looks at the frame before holding the key; 0 by default: the presses start one repeat
-// period after it). Runs offscreen unless a Qt platform is set.
+// with it side by side; --pause waits MS after the last frame is shown before the first press (a user
+// who looks at the frame before holding the key; 0 by default: the presses start one repeat period
+// after it). Runs offscreen unless a Qt platform is set.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -82,6 +82,7 @@ private:
 int main(int argc, char** argv) {
     std::vector<const char*> positional;
     double rate = 30, slowMs = -1, pauseMs = 0;
+    int fromFrame = -1;
     bool useCatch = true;
     const char* compareWith = nullptr;
     for (int i = 1; i < argc; ++i) {
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
             slowMs = std::atof(argv[++i]);
         else if (std::strcmp(argv[i], "--pause") == 0 && i + 1 < argc)
             pauseMs = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--from") == 0 && i + 1 < argc)
+            fromFrame = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--no-catch") == 0)
             useCatch = false;
         else if (std::strcmp(argv[i], "--compare") == 0 && i + 1 < argc)
@@ -99,7 +102,7 @@ int main(int argc, char** argv) {
             positional.push_back(argv[i]);
     }
     if (positional.empty() || rate <= 0) {
-        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B] [--pause MS]\n");
+        std::fprintf(stderr, "usage: framewise-steps FILE [STEPS] [--rate PER_SECOND] [--slow MS] [--no-catch] [--compare B] [--pause MS] [--from FRAME]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -116,8 +119,9 @@ int main(int argc, char** argv) {
         emit window.Compare->cboCompare->activated(1);
     }
     QScrollBar& bar = *window.TimeLine;
-    const int steps = std::min(positional.size() > 1 ? std::atoi(positional[1]) : 500, bar.maximum() - bar.minimum());
-    bar.setValue(bar.maximum());
+    const int first = fromFrame >= 0 ? std::clamp(fromFrame, bar.minimum(), bar.maximum()) : bar.maximum();
+    const int steps = std::min(positional.size() > 1 ? std::atoi(positional[1]) : 500, first - bar.minimum());
+    bar.setValue(first);
     bar.setFocus();
     QCoreApplication::processEvents();
     if (pauseMs > 0) {
