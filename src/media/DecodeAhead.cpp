@@ -161,7 +161,7 @@ void DecodeAhead::Work() {
                                        stream_.height, settings);
             if (reader) {
                 reader->SetInterrupt(&interrupt_);
-                reader->SetSink({[this](PacketIndex packet, const AVFrame* picture) { Offer(packet, picture); },
+                reader->SetSink({[this](PacketIndex packet, const AVFrame* picture) { FileCopy(packet, picture, false); },
                                  [this](PacketIndex from) { ForgetFrom(from); }});
             }
         }
@@ -209,7 +209,7 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
         {
             std::lock_guard lock(mutex_);
             if (held_.count(packet)) continue;  // filed as its run placed it
-            if (!Wanted(packet, CopiedBytes(picture))) {
+            if (!Wanted(packet, CopiedBytes(picture), full_)) {
                 if (full_ == Full::Stop) return false;
                 continue;  // no copy for a picture that could not stay
             }
@@ -220,42 +220,47 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
     return true;
 }
 
-// A picture the worker's reader placed at `packet` on its way: filed when
-// the job is still to reach that packet. A run from a later key places the
-// pictures it aligns at once, and a run to the leading pictures of an open
-// GOP decodes the whole GOP before them, which is the job's next chunk:
+void DecodeAhead::Give(PacketIndex packet, const AVFrame* picture) { FileCopy(packet, picture, true); }
+
+// Files a copy of a picture placed at `packet` if it would stay: one `given`
+// by the asking reader, or one the worker's own reader placed on its way
+// while the job is still to reach that packet. A run from a later key places
+// the pictures it aligns at once, and a run to the leading pictures of an
+// open GOP decodes the whole GOP before them, which is the job's next chunk:
 // without this each of them took a run of its own.
-void DecodeAhead::Offer(PacketIndex packet, const AVFrame* picture) {
+void DecodeAhead::FileCopy(PacketIndex packet, const AVFrame* picture, bool given) {
     {
         std::lock_guard lock(mutex_);
-        if (stop_ || !StillDue(packet) || !Wanted(packet, CopiedBytes(picture))) return;
+        const Full full = given ? Full::KeepHighest : full_;
+        if (stop_ || (!given && !StillDue(packet)) || !Wanted(packet, CopiedBytes(picture), full)) return;
     }
-    if (libav::FramePtr copy = CopyToPictureMemory(picture)) File(packet, std::move(copy));
+    if (libav::FramePtr copy = CopyToPictureMemory(picture)) File(packet, std::move(copy), given);
 }
 
-// The pictures filed from `from` on may sit at wrong packets.
 void DecodeAhead::ForgetFrom(PacketIndex from) {
     std::lock_guard lock(mutex_);
     for (auto it = held_.lower_bound(from); it != held_.end();) Forget(it++);
 }
 
 // Whether a picture of `bytes` filed at `packet` would stay.
-bool DecodeAhead::Wanted(PacketIndex packet, std::size_t bytes) const {
+bool DecodeAhead::Wanted(PacketIndex packet, std::size_t bytes, Full full) const {
     if (held_.count(packet)) return false;
     if (g_heldBytes + bytes <= BudgetBytes()) return true;
-    return full_ == Full::KeepHighest && !held_.empty() && held_.begin()->first < packet;
+    return full == Full::KeepHighest && !held_.empty() && held_.begin()->first < packet;
 }
 
-// False when the budget is full and the job stops there.
-bool DecodeAhead::File(PacketIndex packet, libav::FramePtr picture) {
+// False when the budget is full and the job stops there. A picture `given`
+// is filed as under Full::KeepHighest, whatever the job.
+bool DecodeAhead::File(PacketIndex packet, libav::FramePtr picture, bool given) {
     const std::size_t bytes = FrameBytes(picture.get());
     {
         std::lock_guard lock(mutex_);
         if (held_.count(packet)) return true;
-        if (full_ == Full::KeepHighest)
+        const Full full = given ? Full::KeepHighest : full_;
+        if (full == Full::KeepHighest)
             while (g_heldBytes + bytes > BudgetBytes() && !held_.empty() && held_.begin()->first < packet)
                 Forget(held_.begin());
-        if (g_heldBytes + bytes > BudgetBytes()) return full_ == Full::KeepHighest;
+        if (g_heldBytes + bytes > BudgetBytes()) return full == Full::KeepHighest;
         bytes_ += bytes;
         g_heldBytes += bytes;
         held_[packet] = std::move(picture);

@@ -64,6 +64,13 @@ public:
     // whether it was.
     libav::FramePtr Take(PacketIndex packet, std::chrono::nanoseconds wait, bool& due);
     bool Holds(PacketIndex packet) const;
+    // Files a copy of a picture the asking reader decoded on its way to a far
+    // target and does not keep itself, as the worker's own are filed when its
+    // budget is full (the highest stay): a user who jumps there and then
+    // steps back finds the GOP decoded.
+    void Give(PacketIndex packet, const AVFrame* picture);
+    // Forgets the pictures held from `from` on (a run found them misplaced).
+    void ForgetFrom(PacketIndex from);
     // Forgets the pictures held outside packets `low` to `high`.
     void Retain(PacketIndex low, PacketIndex high);
     std::size_t Bytes() const;
@@ -94,10 +101,9 @@ private:
     explicit DecodeAhead(Stream stream);
     void Work();
     bool DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t generation);
-    void Offer(PacketIndex packet, const AVFrame* picture);
-    void ForgetFrom(PacketIndex from);
-    bool Wanted(PacketIndex packet, std::size_t bytes) const;  // with mutex_ held
-    bool File(PacketIndex packet, libav::FramePtr picture);
+    void FileCopy(PacketIndex packet, const AVFrame* picture, bool given);
+    bool Wanted(PacketIndex packet, std::size_t bytes, Full full) const;  // with mutex_ held
+    bool File(PacketIndex packet, libav::FramePtr picture, bool given = false);
     bool StillDue(PacketIndex packet) const;  // with mutex_ held
     void Forget(std::map<PacketIndex, libav::FramePtr>::iterator it);  // with mutex_ held
 

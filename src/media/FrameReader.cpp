@@ -32,6 +32,10 @@ constexpr PacketIndex kPlayAhead = 16;
 constexpr PacketIndex kBackMinReach = 32;
 // A held key's presses per second (a keyboard's repeat).
 constexpr double kHeldKeyRate = 30;
+// Kept pictures whose steps last long enough (at kHeldKeyRate) for a worker
+// to decode the GOP below them again from its key, as measured on 1080p and
+// 2160p GOPs of 250 frames.
+constexpr std::size_t kStoreOutlastsWorker = 40;
 // A frame from which a held key reaches the GOP before within this many
 // presses is near that GOP's start, however fast the GOP decodes.
 constexpr PacketIndex kNearGopStartPresses = 3;
@@ -416,17 +420,12 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     if (!prepare) {
         if (ahead_) {
             ahead_->Post({});
-            ahead_->Retain(packet, packet);
+            // A jump keeps what its run handed over (HandOver).
+            ahead_->Retain(direction == 0 ? packet - BackReach(packet, AheadCapacity()) : packet, packet);
         }
         return;
     }
-    if (!ahead_) {
-        ahead_ = DecodeAhead::Start(*table_, codecParameters_.get(), timeBase_, width_, height_, settings_.threads);
-        if (!ahead_) {
-            settings_.decodeAhead = false;
-            return;
-        }
-    }
+    if (!Ahead()) return;
     const PacketIndex capacity = AheadCapacity();
     if (capacity < 2) return;
     if (direction > 0) {
@@ -435,6 +434,29 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     }
     const auto pause = direction == 0 ? std::chrono::nanoseconds(kPauseAfterJump) : std::chrono::nanoseconds{};
     PlanBack(packet, capacity, turned || direction == 0, pause);
+}
+
+// The worker, started when first needed; null when none can start.
+DecodeAhead* FrameReader::Ahead() {
+    if (!ahead_ && settings_.decodeAhead) {
+        ahead_ = DecodeAhead::Start(*table_, codecParameters_.get(), timeBase_, width_, height_, settings_.threads);
+        if (!ahead_) settings_.decodeAhead = false;
+    }
+    return ahead_.get();
+}
+
+// A picture a run to a far target passes and the store will not keep goes
+// to the worker, as one it prepared below the target, where the store holds
+// too few pictures of this size (kStoreOutlastsWorker) for the worker to
+// catch up: stepping back from the target would otherwise wait for the worker
+// to decode the GOP again from its key, the nearest pictures last. At 2160p
+// the store holds 20 pictures, a tenth of a long GOP; at 1080p it holds 82,
+// long enough, and random jumps make no copies.
+void FrameReader::HandOver(PacketIndex packet, const AVFrame* frame) {
+    if (!settings_.decodeAhead || keepLimit_ / CopiedBytes(frame) >= kStoreOutlastsWorker ||
+        packet < target_ - BackReach(target_, AheadCapacity()))
+        return;
+    if (DecodeAhead* ahead = Ahead()) ahead->Give(packet, frame);
 }
 
 // Whether a request for `packet` would need no decoding: no picture of its
@@ -609,6 +631,7 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
                 if (!noKeyPicture) shortTail_ = run_.key;
                 store_.ForgetFrom(run_.key);
                 if (sink_.misplaced) sink_.misplaced(run_.key);
+                if (ahead_) ahead_->ForgetFrom(run_.key);
                 StartRun(StartKeyFor(target), target);
                 if (++restarts > 64) return nullptr;
                 continue;
@@ -700,8 +723,10 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     // the pictures up to it: earlier ones would be evicted before the target
     // is reached, after costing a copy each.
     if (keepLimit_ > 0 && packet < target_ &&
-        static_cast<std::size_t>(target_ - packet + 1) * CopiedBytes(frame) > keepLimit_)
+        static_cast<std::size_t>(target_ - packet + 1) * CopiedBytes(frame) > keepLimit_) {
+        HandOver(packet, frame);
         return;
+    }
     // Kept pictures move out of the decoder's buffers (which it then reuses)
     // into picture memory; while playing, the one kept picture just shares them.
     store_.Keep(packet, keepLimit_ ? CopyToPictureMemory(frame) : libav::FramePtr(av_frame_clone(frame)), keepLimit_);

@@ -139,6 +139,8 @@ private:
     bool IsStep(PacketIndex last, PacketIndex packet) const;
     bool NearGopStart(PacketIndex packet) const;
     void PlanAhead(PacketIndex packet);
+    DecodeAhead* Ahead();
+    void HandOver(PacketIndex packet, const AVFrame* frame);
     void PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh, std::chrono::nanoseconds pause);
     void PlanOn(PacketIndex packet, PacketIndex capacity, bool turned);
     bool Prepared(PacketIndex packet) const;

@@ -10,7 +10,9 @@
 //    straight on, a reader keeps only its newest picture.
 //  - Decode ahead: decoded pictures a reader's worker thread prepares for
 //    the steps to come (the rest of the GOP being stepped back through and
-//    the one before it, the frames after the one playing), all workers
+//    the one before it, the frames after the one playing) or is handed by
+//    its reader (what a run to a far target passed beyond the reader's own
+//    kept pictures: stepping back from there asks for them), all workers
 //    together at most AheadBudgetBytes(): kAheadShareOfMemory of the
 //    machine's memory and never over kAheadMaxBytes. On a machine of 24 GB
 //    that is 2.9 GiB: 1,015 pictures of 1080p (yuv420p, 3.1 MB each), two

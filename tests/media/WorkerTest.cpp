@@ -213,6 +213,25 @@ TEST(WorkerSteps, OpenGopsBelowTheStepsAreDecodedOnce) {
     EXPECT_LE(ahead.Stats().aheadDecoded, 60u);
 }
 
+// A jump to the end of a long GOP decodes the GOP on the reader's own run;
+// what its store cannot keep of it goes to the worker, so that stepping back
+// from there finds the pictures ready (the same bytes) instead of waiting for
+// the worker to decode the GOP again from its key.
+TEST(WorkerSteps, AJumpHandsTheGopItDecodedToTheWorker) {
+    const std::string path =
+        fwtest::MakeTestFile("long_gop.mp4", "libx264 160x120 200 gop=100 b=2 -x264-params=scenecut=0");
+    ASSERT_FALSE(path.empty());
+    const std::size_t each = 160 * 120 * 3 / 2;
+    Reader plain(path, false, 1, kReaderKeepBytes), ahead(path, true, 0, 8 * each);
+    ASSERT_TRUE(plain.Ok() && ahead.Ok());
+    ahead.Crc(0);
+    ahead.Crc(199);
+    EXPECT_GE(ahead.Stats().aheadBytes, 80 * each);
+    const auto served = ahead.Stats().aheadServed;
+    for (LONG i = 198; i >= 110; --i) ASSERT_EQ(ahead.Crc(i), plain.Crc(i)) << "frame " << i;
+    EXPECT_GE(ahead.Stats().aheadServed, served + 80);
+}
+
 // Closing a reader whose worker is busy with the GOPs below a step back
 // stops the worker and waits for it: none is left running, round after round.
 TEST(WorkerClosing, NoWorkerOutlivesItsReader) {
