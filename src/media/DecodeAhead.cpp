@@ -161,7 +161,7 @@ void DecodeAhead::Work() {
                                        stream_.height, settings);
             if (reader) {
                 reader->SetInterrupt(&interrupt_);
-                reader->SetSink({[this](PacketIndex packet, const AVFrame* picture) { FileCopy(packet, picture, false); },
+                reader->SetSink({[this](PacketIndex packet, const AVFrame* shown) { FileCopy(packet, shown, false); },
                                  [this](PacketIndex from) { ForgetFrom(from); }});
             }
         }
