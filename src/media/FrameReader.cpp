@@ -342,6 +342,7 @@ AVFrame* FrameReader::Decoded(PacketIndex packet) {
     // frame; a run rolled forward to a far target keeps all it decoded, which
     // is what stepping back needs.
     keepLimit_ = canContinue && packet - run_.nextOut <= 1 ? kPlayingKeepBytes : settings_.keepBytes;
+    handOver_ = !canContinue;
     return DecodeUntil(packet);
 }
 
@@ -451,9 +452,11 @@ DecodeAhead* FrameReader::Ahead() {
 // catch up: stepping back from the target would otherwise wait for the worker
 // to decode the GOP again from its key, the nearest pictures last. At 2160p
 // the store holds 20 pictures, a tenth of a long GOP; at 1080p it holds 82,
-// long enough, and random jumps make no copies.
+// long enough, and random jumps make no copies. Only a run started for the
+// request does: one going on past a few frames (playing that drops frames)
+// is not followed by steps back.
 void FrameReader::HandOver(PacketIndex packet, const AVFrame* frame) {
-    if (!settings_.decodeAhead || keepLimit_ / CopiedBytes(frame) >= kStoreOutlastsWorker ||
+    if (!handOver_ || !settings_.decodeAhead || keepLimit_ / CopiedBytes(frame) >= kStoreOutlastsWorker ||
         packet < target_ - BackReach(target_, AheadCapacity()))
         return;
     if (DecodeAhead* ahead = Ahead()) ahead->Give(packet, frame);

@@ -203,6 +203,7 @@ private:
     PacketIndex convertedPacket_ = -1;
     libav::FramePtr convertedSource_;  // a reference to the picture converted last
     std::size_t keepLimit_ = 0;  // what the store may hold while this request decodes
+    bool handOver_ = false;      // this request's run started for it (HandOver)
     int pictureCount_ = -1;      // packets that get a picture in the whole stream, once known
     FrameReaderStats stats_;
     double secondsPerPicture_ = 0;  // this reader's own decoding, as measured
