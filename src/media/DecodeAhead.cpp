@@ -206,16 +206,18 @@ bool DecodeAhead::DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t
             if (interrupt_) return false;
             continue;  // no picture of its own: the asking reader decides what it shows
         }
+        Full full;  // the job's, as the picture is judged
         {
             std::lock_guard lock(mutex_);
             if (held_.count(packet)) continue;  // filed as its run placed it
-            if (!Wanted(packet, CopiedBytes(picture), full_)) {
-                if (full_ == Full::Stop) return false;
+            full = full_;
+            if (!Wanted(packet, CopiedBytes(picture), full)) {
+                if (full == Full::Stop) return false;
                 continue;  // no copy for a picture that could not stay
             }
         }
         libav::FramePtr copy = CopyToPictureMemory(picture);
-        if (!copy || !File(packet, std::move(copy))) return false;
+        if (!copy || !File(packet, std::move(copy), full)) return false;
     }
     return true;
 }
@@ -229,12 +231,13 @@ void DecodeAhead::Give(PacketIndex packet, const AVFrame* picture) { FileCopy(pa
 // open GOP decodes the whole GOP before them, which is the job's next chunk:
 // without this each of them took a run of its own.
 void DecodeAhead::FileCopy(PacketIndex packet, const AVFrame* picture, bool given) {
+    Full full = Full::KeepHighest;
     {
         std::lock_guard lock(mutex_);
-        const Full full = given ? Full::KeepHighest : full_;
+        if (!given) full = full_;
         if (stop_ || (!given && !StillDue(packet)) || !Wanted(packet, CopiedBytes(picture), full)) return;
     }
-    if (libav::FramePtr copy = CopyToPictureMemory(picture)) File(packet, std::move(copy), given);
+    if (libav::FramePtr copy = CopyToPictureMemory(picture)) File(packet, std::move(copy), full);
 }
 
 void DecodeAhead::ForgetFrom(PacketIndex from) {
@@ -249,14 +252,12 @@ bool DecodeAhead::Wanted(PacketIndex packet, std::size_t bytes, Full full) const
     return full == Full::KeepHighest && !held_.empty() && held_.begin()->first < packet;
 }
 
-// False when the budget is full and the job stops there. A picture `given`
-// is filed as under Full::KeepHighest, whatever the job.
-bool DecodeAhead::File(PacketIndex packet, libav::FramePtr picture, bool given) {
+// False when the budget is full and `full` stops the job there.
+bool DecodeAhead::File(PacketIndex packet, libav::FramePtr picture, Full full) {
     const std::size_t bytes = FrameBytes(picture.get());
     {
         std::lock_guard lock(mutex_);
         if (held_.count(packet)) return true;
-        const Full full = given ? Full::KeepHighest : full_;
         if (full == Full::KeepHighest)
             while (g_heldBytes + bytes > BudgetBytes() && !held_.empty() && held_.begin()->first < packet)
                 Forget(held_.begin());

@@ -103,7 +103,7 @@ private:
     bool DoChunk(FrameReader& reader, const Chunk& chunk, std::uint64_t generation);
     void FileCopy(PacketIndex packet, const AVFrame* picture, bool given);
     bool Wanted(PacketIndex packet, std::size_t bytes, Full full) const;  // with mutex_ held
-    bool File(PacketIndex packet, libav::FramePtr picture, bool given = false);
+    bool File(PacketIndex packet, libav::FramePtr picture, Full full);
     bool StillDue(PacketIndex packet) const;  // with mutex_ held
     void Forget(std::map<PacketIndex, libav::FramePtr>::iterator it);  // with mutex_ held
 

@@ -422,7 +422,7 @@ void FrameReader::PlanAhead(PacketIndex packet) {
         if (ahead_) {
             ahead_->Post({});
             // A jump keeps what its run handed over (HandOver).
-            ahead_->Retain(direction == 0 ? packet - BackReach(packet, AheadCapacity()) : packet, packet);
+            ahead_->Retain(direction == 0 ? HandOverFloor(packet) : packet, packet);
         }
         return;
     }
@@ -457,10 +457,13 @@ DecodeAhead* FrameReader::Ahead() {
 // is not followed by steps back.
 void FrameReader::HandOver(PacketIndex packet, const AVFrame* frame) {
     if (!handOver_ || !settings_.decodeAhead || keepLimit_ / CopiedBytes(frame) >= kStoreOutlastsWorker ||
-        packet < target_ - BackReach(target_, AheadCapacity()))
+        packet < HandOverFloor(target_))
         return;
     if (DecodeAhead* ahead = Ahead()) ahead->Give(packet, frame);
 }
+
+// The lowest packet whose picture a run to `target` hands over.
+PacketIndex FrameReader::HandOverFloor(PacketIndex target) const { return target - BackReach(target, AheadCapacity()); }
 
 // Whether a request for `packet` would need no decoding: no picture of its
 // own, kept by this reader, or held by its worker.

@@ -141,6 +141,7 @@ private:
     void PlanAhead(PacketIndex packet);
     DecodeAhead* Ahead();
     void HandOver(PacketIndex packet, const AVFrame* frame);
+    PacketIndex HandOverFloor(PacketIndex target) const;
     void PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh, std::chrono::nanoseconds pause);
     void PlanOn(PacketIndex packet, PacketIndex capacity, bool turned);
     bool Prepared(PacketIndex packet) const;
