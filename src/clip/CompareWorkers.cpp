@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "clip/cAVI.h"
+#include "platform/Threads.h"
 
 FrameMetricsWorker::FrameMetricsWorker(std::unique_ptr<cAVI> a, std::unique_ptr<cAVI> b, Done done)
     : a_(std::move(a)), b_(std::move(b)), done_(std::move(done)), thread_([this] { Run(); }) {}
@@ -25,6 +26,7 @@ void FrameMetricsWorker::Request(std::int32_t frameA, std::int32_t frameB, Sourc
 }
 
 void FrameMetricsWorker::Run() {
+    LowerThreadPriority();
     for (;;) {
         PicturePair job;
         {
@@ -67,6 +69,7 @@ bool ComparePassWorker::WaitWhileHeld() {
 }
 
 void ComparePassWorker::Run() {
+    LowerThreadPriority();  // and the decoding threads the pass starts
     // Batches of about a tenth of a second keep the caller's queue short.
     using Clock = std::chrono::steady_clock;
     constexpr auto kBatchTime = std::chrono::milliseconds(100);

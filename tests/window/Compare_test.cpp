@@ -181,6 +181,9 @@ TEST_F(Compare, MetricsArriveWithoutStoppingTheSteps) {
 TEST_F(Compare, DifferentSizesShowBothAndSayWhyNoMetrics) {
     Open(Clip("a.avi", "ffv1 64x48 10"), Clip("b.avi", "ffv1 32x24 10"), 0);
     EXPECT_EQ(Shown().Width(), 64 + CompareView::kSideGap + 32);
+    // Black between the pictures and under the shorter one.
+    EXPECT_EQ(Shown().PixelAt(64 + 1, 10), 0u);
+    EXPECT_EQ(Shown().PixelAt(64 + CompareView::kSideGap + 5, 30), 0u);
     ASSERT_TRUE(WaitFor([&] { return compare().ShownMetrics().has_value(); }));
     EXPECT_NE(compare().lblCompare->text().indexOf("no PSNR/SSIM: sizes differ (64x48 and 32x24)"), -1)
         << compare().lblCompare->text().toStdString();
