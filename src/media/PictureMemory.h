@@ -1,8 +1,8 @@
 // Memory for decoded and converted pictures. Frames are large and come and
 // go all the time; fresh pages cost a fault each on first touch, which on some
-// machines dwarfs decoding. Blocks are carved from 2 MB-aligned slabs that the
-// kernel may back with transparent huge pages, freed blocks are reused, and
-// the memory of the next big block is faulted in ahead on a thread of its own.
+// machines dwarfs decoding. Blocks are carved from slabs, freed blocks are
+// reused, and the memory of the next big block is faulted in ahead on a
+// thread of its own.
 // Thread-safe.
 #pragma once
 
