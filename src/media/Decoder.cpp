@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "media/MemoryBudgets.h"
+#include "media/PictureStore.h"
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -76,16 +77,11 @@ void CountingLog(void* object, int level, const char* format, va_list args) {
     av_log_default_callback(object, level, format, args);
 }
 
-int ClearedBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
-    const int result = avcodec_default_get_buffer2(codec, frame, flags);
-    if (result < 0 || !frame->data[0]) return result;
-    std::size_t sizes[4] = {};
-    const ptrdiff_t linesizes[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
-    if (av_image_fill_plane_sizes(sizes, static_cast<AVPixelFormat>(frame->format), frame->height, linesizes) < 0)
-        return result;
-    for (int p = 0; p < 4; ++p)
-        if (frame->data[p] && sizes[p]) std::memset(frame->data[p], 0, sizes[p]);
-    return result;
+int PictureBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
+    return GetPictureMemoryBuffer(codec, frame, flags, false);
+}
+int ClearedPictureBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
+    return GetPictureMemoryBuffer(codec, frame, flags, true);
 }
 
 }  // namespace
@@ -124,7 +120,7 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, i
     codec->pkt_timebase = timeBase;
     codec->flags |= flags;
     codec->opaque = errors;
-    if (!ConcealsDamage(par->codec_id)) codec->get_buffer2 = ClearedBuffer;
+    codec->get_buffer2 = ConcealsDamage(par->codec_id) ? PictureBuffer : ClearedPictureBuffer;
     // A damaged picture header can claim any size; the decoder refuses
     // pictures larger than the largest frame the reader converts.
     codec->max_pixels = kMaxFramePixels;

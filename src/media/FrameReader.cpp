@@ -357,8 +357,10 @@ std::chrono::nanoseconds FrameReader::OwnDecodeTime(PacketIndex packet) const {
     return std::chrono::nanoseconds(static_cast<std::int64_t>(seconds * 1e9));
 }
 
-// What one picture of this stream takes in the worker's budget; 0 when unknown.
+// What one picture of this stream takes in the worker's budget: as much as the
+// last one decoded, an estimate before the first; 0 when unknown.
 std::size_t FrameReader::AheadPictureBytes() const {
+    if (lastPictureBytes_ > 0) return lastPictureBytes_;
     const auto format = lastFormat_.format >= 0 ? static_cast<AVPixelFormat>(lastFormat_.format) : AV_PIX_FMT_YUV420P;
     const int bytes = av_image_get_buffer_size(format, width_, height_, 64);
     if (bytes <= 0) return 0;
@@ -707,6 +709,7 @@ void FrameReader::OnPicture(AVFrame* frame) {
 void FrameReader::Note(PacketIndex packet, const AVFrame* frame) {
     kinds_[packet] = static_cast<char>(KindOf(frame));
     fields_[packet] = FieldFlagsOf(frame);
+    lastPictureBytes_ = CopiedBytes(frame);
     lastFormat_ = {frame->format, codec_->profile, frame->colorspace, frame->color_range, frame->color_primaries,
                    frame->color_trc, frame->sample_aspect_ratio.num, frame->sample_aspect_ratio.den};
 }
@@ -733,8 +736,10 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
         HandOver(packet, frame);
         return;
     }
-    // Kept pictures move out of the decoder's buffers (which it then reuses)
-    // into picture memory; while playing, the one kept picture just shares them.
+    // Kept pictures lie in picture memory: most decoders write them there
+    // and keeping one takes a reference; the rest are copied out of the
+    // decoder's own pool, which it then reuses. While playing (a limit of
+    // nothing) the one picture kept just shares the decoder's.
     store_.Keep(packet, keepLimit_ ? CopyToPictureMemory(frame) : libav::FramePtr(av_frame_clone(frame)), keepLimit_);
 }
 

@@ -190,6 +190,7 @@ private:
     std::vector<char> kinds_;  // per packet: its picture's FrameKind once decoded
     std::vector<std::uint8_t> fields_;  // per packet: its picture's field flags once decoded (kField*)
     DecodedFormat lastFormat_;          // of the last picture decoded
+    std::size_t lastPictureBytes_ = 0;  // what keeping the last picture decoded takes
     BITMAPINFOHEADER header_;  // of every packed bitmap
     std::size_t packedBytes_ = 0;  // header, bottom-up BGR rows, the converter's slack
     std::vector<std::shared_ptr<std::uint8_t[]>> pool_;

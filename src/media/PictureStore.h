@@ -12,11 +12,21 @@
 
 // Bytes a decoded picture holds: the frame and every buffer it refers to.
 std::size_t FrameBytes(const AVFrame* frame);
-// A copy of `frame` whose planes live in one block of picture memory, padded
-// past the last row as a decoder's buffers are; null when memory runs out.
+// A decoder's buffers (its get_buffer2) in picture memory: each picture in
+// one block laid out as libavcodec lays out its own (aligned dimensions and
+// linesizes, slack past each plane), so that keeping a decoded picture takes
+// a reference where it would otherwise take a copy, and a block the picture
+// no longer needs goes back to picture memory, not to a pool of the decoder's.
+// `clear` zeroes the planes first, for codecs that may leave parts of a
+// damaged picture unwritten. Codecs that cannot decode into buffers of the
+// caller's get libavcodec's own.
+int GetPictureMemoryBuffer(AVCodecContext* codec, AVFrame* frame, int flags, bool clear);
+// `frame` in picture memory: a new reference to it when a decoder wrote it
+// there (GetPictureMemoryBuffer), otherwise a copy whose planes live in one
+// block, padded past the last row as a decoder's buffers are; null when
+// memory runs out.
 libav::FramePtr CopyToPictureMemory(const AVFrame* frame);
-// What FrameBytes counts of the copy CopyToPictureMemory makes of `frame`
-// (a decoder's own buffers are larger: edges, alignment).
+// What FrameBytes counts of what CopyToPictureMemory returns for `frame`.
 std::size_t CopiedBytes(const AVFrame* frame);
 
 // Decoded pictures kept from earlier runs, so a step back or a return to a

@@ -62,14 +62,14 @@ TEST(Bitmaps, RowPaddingIsZeroInReusedMemory) {
     }
 }
 
-// A budget of ten pictures of 64x48 at twice their yuv420p size (room for
-// rows aligned for vector code) holds nine at least: stepping back eight
-// frames from a far target starts no run, and the bytes counted are the
-// pictures' own, within the budget.
+// A budget of ten pictures of 256x192 at twice their yuv420p size (room for
+// the decoder's aligned rows and padding; this width needs no widening)
+// holds nine at least: stepping back eight frames from a far target starts
+// no run, and the bytes counted are the pictures' own, within the budget.
 TEST(KeptPictures, CountTheBytesTheyHold) {
-    const std::size_t picture = 64 * 48 * 3 / 2;
+    const std::size_t picture = 256 * 192 * 3 / 2;
     const std::size_t budget = 10 * 2 * picture;
-    auto frames = Frames("kept.avi", "mpeg4 64x48 100 gop=100", budget);
+    auto frames = Frames("kept.avi", "mpeg4 256x192 100 gop=100", budget);
     ASSERT_TRUE(frames.Ok());
     ASSERT_TRUE(frames.Get(60));
     const FrameReaderStats after = frames.Stats();
