@@ -15,14 +15,14 @@
 //    kept pictures: stepping back from there asks for them), all workers
 //    together at most AheadBudgetBytes(): kAheadShareOfMemory of the
 //    machine's memory and never over kAheadMaxBytes. On a machine of 24 GB
-//    that is 2.9 GiB: 1,015 pictures of 1080p (yuv420p, 3.1 MB each), two
-//    250-frame GOPs with room to spare, or 253 of 2160p (12.4 MB), one GOP;
-//    on 8 GB, 1 GiB: 345 of 1080p or 86 of 2160p. Where the budget holds less
-//    than the GOP, the worker prepares the part just below the steps, each
-//    run from the key filing the pictures nearest them last and forgetting
-//    its lowest ones to make room. Kept apart from the reader's own kept
-//    pictures, which it duplicates only where stepping back overlaps the
-//    reader's last run.
+//    that is 2.9 GiB: 1,008 pictures of 1080p (yuv420p as the decoder lays
+//    it out, 3.1 MB each), two 250-frame GOPs with room to spare, or 252 of
+//    2160p (12.5 MB), one GOP; on 8 GB, 1 GiB: 342 of 1080p or 85 of 2160p.
+//    Where the budget holds less than the GOP, the worker prepares the part
+//    just below the steps, each run from the key filing the pictures
+//    nearest them last and forgetting its lowest ones to make room. Kept
+//    apart from the reader's own kept pictures, which it duplicates only
+//    where stepping back overlaps the reader's last run.
 //  - Idle picture memory: blocks freed by kept pictures and frames stay with
 //    the process up to IdlePictureBudget(), one reader's whole keep budget
 //    and the workers' budget, so that a reader refilling its pictures or a
