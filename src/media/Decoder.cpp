@@ -10,10 +10,6 @@
 #include "media/MemoryBudgets.h"
 #include "media/PictureStore.h"
 
-extern "C" {
-#include <libavutil/imgutils.h>
-}
-
 namespace {
 
 int DefaultThreads() {
