@@ -104,6 +104,10 @@ TEST_P(Worker, SeededRandomStepsGetTheSameBytes) { Check(Walk::RandomSteps); }
 INSTANTIATE_TEST_SUITE_P(Clips, Worker, ::testing::ValuesIn(Clips()),
                          [](const auto& info) { return fwtest::TestName(info.param.name); });
 
+// The clips below whose pictures are counted in bytes are 256x128: decoders
+// keep rows of that width unwidened, so bytes held count pictures.
+constexpr std::size_t kPictureBytes = 256 * 128 * 3 / 2;
+
 // Stepping back slowly enough for the worker to keep up, every frame still
 // comes out the same, some come from the worker, and what it holds stays
 // within a bound at every step: with room for only a few pictures of a GOP,
@@ -126,7 +130,7 @@ TEST_P(WorkerBudget, SteppingBackHoldsWithinItsBound) {
     ASSERT_TRUE(plain.Ok());
     std::vector<std::uint32_t> expected;
     for (LONG i = 0; i < std::min(plain.Count(), kMostFrames); ++i) expected.push_back(plain.Crc(i));
-    const std::size_t each = 160 * 120 * 3 / 2 + 2048;  // a picture with its frame and padding
+    const std::size_t each = kPictureBytes + 2048;  // a picture with its frame and padding
     struct Lowered {
         explicit Lowered(std::size_t bytes) { DecodeAhead::LowerBudget(bytes); }
         ~Lowered() { DecodeAhead::LowerBudget(0); }
@@ -143,19 +147,19 @@ TEST_P(WorkerBudget, SteppingBackHoldsWithinItsBound) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gops, WorkerBudget,
-                         ::testing::Values(BudgetCase{"budget_under_gop", "libx264 160x120 90 gop=30 b=3", 8, 8},
-                                           BudgetCase{"two_gops_reach", "libx264 160x120 200 gop=40 b=2", 0, 100}),
+                         ::testing::Values(BudgetCase{"budget_under_gop", "libx264 256x128 90 gop=30 b=3", 8, 8},
+                                           BudgetCase{"two_gops_reach", "libx264 256x128 200 gop=40 b=2", 0, 100}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Several steps back taken at once (a held key's presses the window shows
 // together) land on a picture the worker prepared: it keeps what it holds
 // below them, where a jump would have it forget everything.
 TEST(WorkerSteps, ManyStepsAtOnceKeepWhatTheWorkerPrepared) {
-    const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 160x120 200 gop=40 b=2");
+    const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 256x128 200 gop=40 b=2");
     ASSERT_FALSE(path.empty());
     Reader ahead(path, true, 0, 0);
     ASSERT_TRUE(ahead.Ok());
-    const std::size_t each = 160 * 120 * 3 / 2;
+    const std::size_t each = kPictureBytes;
     ahead.Crc(199);
     ahead.Crc(198);  // a step back: the worker prepares the GOPs below
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -172,11 +176,11 @@ TEST(WorkerSteps, ManyStepsAtOnceKeepWhatTheWorkerPrepared) {
 // prepares the GOP before it, so the step back across the key finds its
 // picture ready, the bytes a one-thread reader decodes.
 TEST(WorkerSteps, APauseAfterAJumpNearAKeyPreparesTheGopBefore) {
-    const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 160x120 200 gop=40 b=2");
+    const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 256x128 200 gop=40 b=2");
     ASSERT_FALSE(path.empty());
     Reader plain(path, false, 1, kReaderKeepBytes), ahead(path, true, 0, 0);
     ASSERT_TRUE(plain.Ok() && ahead.Ok());
-    const std::size_t each = 160 * 120 * 3 / 2;
+    const std::size_t each = kPictureBytes;
     const std::vector<LONG> keys = ahead.Keys();
     ASSERT_GE(keys.size(), 3u);
     const LONG key = keys[keys.size() - 2];  // with a GOP after it to jump from
@@ -196,7 +200,7 @@ TEST(WorkerSteps, APauseAfterAJumpNearAKeyPreparesTheGopBefore) {
 // rest of its job: it files those pictures as it passes them. Preparing 30
 // pictures took 82 decoded when it ran over that GOP a second time, 43 now.
 TEST(WorkerSteps, OpenGopsBelowTheStepsAreDecodedOnce) {
-    const std::string path = fwtest::MakeTestFile("mpeg2_open_gop.ts", "mpeg2video 160x120 90 gop=15 b=2");
+    const std::string path = fwtest::MakeTestFile("mpeg2_open_gop.ts", "mpeg2video 256x128 90 gop=15 b=2");
     ASSERT_FALSE(path.empty());
     Reader ahead(path, true, 0, 0);
     ASSERT_TRUE(ahead.Ok());
@@ -209,7 +213,7 @@ TEST(WorkerSteps, OpenGopsBelowTheStepsAreDecodedOnce) {
         bytes = ahead.Stats().aheadBytes;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
-    EXPECT_GE(ahead.Stats().aheadBytes, 20 * 160 * 120 * 3 / 2) << "the worker prepared too little";
+    EXPECT_GE(ahead.Stats().aheadBytes, 20 * kPictureBytes) << "the worker prepared too little";
     EXPECT_LE(ahead.Stats().aheadDecoded, 60u);
 }
 
@@ -219,9 +223,9 @@ TEST(WorkerSteps, OpenGopsBelowTheStepsAreDecodedOnce) {
 // the worker to decode the GOP again from its key.
 TEST(WorkerSteps, AJumpHandsTheGopItDecodedToTheWorker) {
     const std::string path =
-        fwtest::MakeTestFile("long_gop.mp4", "libx264 160x120 200 gop=100 b=2 -x264-params=scenecut=0");
+        fwtest::MakeTestFile("long_gop.mp4", "libx264 256x128 200 gop=100 b=2 -x264-params=scenecut=0");
     ASSERT_FALSE(path.empty());
-    const std::size_t each = 160 * 120 * 3 / 2;
+    const std::size_t each = kPictureBytes;
     Reader plain(path, false, 1, kReaderKeepBytes), ahead(path, true, 0, 8 * each);
     ASSERT_TRUE(plain.Ok() && ahead.Ok());
     ahead.Crc(0);
