@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <limits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/macros.h>
 }
 
 #include "media/MemoryBudgets.h"
@@ -34,8 +34,24 @@ bool DecodedInPictureMemory(const AVFrame* frame) {
            (reinterpret_cast<std::uintptr_t>(av_buffer_get_opaque(frame->buf[0])) & kDecodedHere) != 0;
 }
 
-constexpr int kPlaneAlign = 64;  // as libavcodec aligns the planes of its own buffers
-std::size_t AlignUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+constexpr std::size_t kPlaneAlign = 64;  // as libavcodec aligns the planes of its own buffers
+
+// Zeroes the planes of `frame`, `sizes` bytes each.
+void ClearPlanes(AVFrame* frame, const std::size_t sizes[4]) {
+    for (int p = 0; p < 4; ++p)
+        if (frame->data[p] && sizes[p]) std::memset(frame->data[p], 0, sizes[p]);
+}
+
+// libavcodec's own buffer, its planes zeroed when `clear`.
+int DefaultBuffer(AVCodecContext* codec, AVFrame* frame, int flags, bool clear) {
+    const int result = avcodec_default_get_buffer2(codec, frame, flags);
+    if (result < 0 || !clear) return result;
+    std::size_t sizes[4] = {};
+    const ptrdiff_t linesizes[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
+    if (av_image_fill_plane_sizes(sizes, static_cast<AVPixelFormat>(frame->format), frame->height, linesizes) >= 0)
+        ClearPlanes(frame, sizes);
+    return result;
+}
 
 // The linesizes and plane sizes libavcodec's own buffers would have for a
 // picture of `frame`'s size: dimensions aligned as the codec needs, each
@@ -65,26 +81,18 @@ int GetPictureMemoryBuffer(AVCodecContext* codec, AVFrame* frame, int flags, boo
     std::size_t sizes[4] = {};
     ptrdiff_t linesizes[4] = {};
     if (codec->hw_frames_ctx || !(codec->codec->capabilities & AV_CODEC_CAP_DR1) ||
-        !PictureLayout(codec, frame, linesizes, sizes)) {
-        const int result = avcodec_default_get_buffer2(codec, frame, flags);
-        if (result < 0 || !clear) return result;
-        const ptrdiff_t own[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
-        if (av_image_fill_plane_sizes(sizes, static_cast<AVPixelFormat>(frame->format), frame->height, own) >= 0)
-            for (int p = 0; p < 4; ++p)
-                if (frame->data[p] && sizes[p]) std::memset(frame->data[p], 0, sizes[p]);
-        return result;
-    }
+        !PictureLayout(codec, frame, linesizes, sizes))
+        return DefaultBuffer(codec, frame, flags, clear);
     // Each plane followed by the slack libavcodec gives its own (vector
     // loads past the end), each starting on a 64-byte boundary.
     std::size_t offsets[4] = {}, bytes = 0;
     for (int p = 0; p < 4 && sizes[p]; ++p) {
         offsets[p] = bytes;
-        bytes += AlignUp(sizes[p] + 16 + kPlaneAlign - 1, kPlaneAlign);
+        bytes += FFALIGN(sizes[p] + 16 + kPlaneAlign - 1, kPlaneAlign);
     }
-    if (bytes > static_cast<std::size_t>(std::numeric_limits<int>::max())) return AVERROR(EINVAL);
     auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));
     if (!block) return AVERROR(ENOMEM);
-    frame->buf[0] = av_buffer_create(block, static_cast<int>(bytes), ReleasePictureBlock,
+    frame->buf[0] = av_buffer_create(block, bytes, ReleasePictureBlock,
                                      reinterpret_cast<void*>(static_cast<std::uintptr_t>(bytes) | kDecodedHere), 0);
     if (!frame->buf[0]) {
         FreePictureBlock(block, bytes);
@@ -94,9 +102,9 @@ int GetPictureMemoryBuffer(AVCodecContext* codec, AVFrame* frame, int flags, boo
         const bool used = p < 4 && sizes[p];
         frame->data[p] = used ? block + offsets[p] : nullptr;
         frame->linesize[p] = used ? static_cast<int>(linesizes[p]) : 0;
-        if (used && clear) std::memset(frame->data[p], 0, sizes[p]);
     }
     frame->extended_data = frame->data;
+    if (clear) ClearPlanes(frame, sizes);
     return 0;
 }
 
