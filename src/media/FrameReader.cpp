@@ -30,6 +30,9 @@ constexpr PacketIndex kStepReach = 8;
 constexpr PacketIndex kPlayAhead = 16;
 // Pictures a worker prepares below the steps at least, stepping back.
 constexpr PacketIndex kBackMinReach = 32;
+// A run to prepare the pictures below the steps starts this many times its
+// measured length before the steps would reach its last picture.
+constexpr double kRunMargin = 1.5;
 // A held key's presses per second (a keyboard's repeat).
 constexpr double kHeldKeyRate = 30;
 // Kept pictures whose steps last long enough (at kHeldKeyRate) for a worker
@@ -479,18 +482,22 @@ bool FrameReader::Prepared(PacketIndex packet) const {
 void FrameReader::PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh, std::chrono::nanoseconds pause) {
     const PacketIndex reach = BackReach(packet, capacity);
     const PacketIndex low = std::max(0, packet - reach);
-    ahead_->Retain(low, packet + kStepReach);
+    ahead_->Retain(KeyAtOrBefore(low), packet + kStepReach);  // a run files from its key
     PacketIndex top = packet - 1;
     while (top >= low && Prepared(top)) --top;
     if (top < low || (!fresh && ahead_->Busy())) return;
-    // Refilled once fewer than half the reach is ready. A run files `top`
-    // last, after decoding from its key.
+    // Refilled once fewer than half the reach is ready, or sooner where the
+    // steps would otherwise outrun the worker (RefillDue).
     const PacketIndex readyRun = packet - 1 - top;
-    if (!fresh && readyRun >= reach / 2) return;
+    if (!fresh && readyRun >= reach / 2 && !RefillDue(packet, top)) return;
     const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
     const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
-    // It files from as low as will stay: the room free now and what the
-    // steps free while it runs (pictures above the steps are forgotten).
+    // It takes in the GOPs down to as low as will stay: the room free now and
+    // what the steps free while it runs (pictures above the steps are
+    // forgotten). Each run files from its key, as it decodes from there
+    // anyway: what the room freed meanwhile allows stays, the highest first,
+    // so that a GOP whose run starts while the budget is full is not decoded
+    // again for every part of it.
     const auto held = static_cast<PacketIndex>(ahead_->Bytes() / AheadPictureBytes());
     const double freed = stepSeconds_ > 0 ? runSeconds / stepSeconds_ : capacity;
     const PacketIndex room =
@@ -499,10 +506,27 @@ void FrameReader::PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh,
     std::vector<DecodeAhead::Chunk> chunks;
     for (PacketIndex high = top; high >= from;) {
         const PacketIndex key = KeyAtOrBefore(high);
-        chunks.push_back({std::max(key, from), high});
+        chunks.push_back({key, high});
         high = key - 1;
     }
     ahead_->Post(std::move(chunks), DecodeAhead::Full::KeepHighest, pause);
+}
+
+// Whether steps at their measured pace would reach `top`, or cross into the
+// GOP below it, sooner than kRunMargin times the runs that prepare them take
+// (a run files its last picture after decoding from its key). Then a long GOP
+// of big pictures starts while the worker still holds most of the GOP being
+// stepped through: it keeps the highest pictures the room freed meanwhile
+// allows, and a shorter run fills in the rest.
+bool FrameReader::RefillDue(PacketIndex packet, PacketIndex top) const {
+    if (stepSeconds_ <= 0) return false;
+    const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
+    const auto runSeconds = [&](PacketIndex high) { return perPicture * static_cast<double>(high - StartKeyFor(high) + 1); };
+    const auto stepsSeconds = [&](PacketIndex to) { return stepSeconds_ * static_cast<double>(packet - to); };
+    const double topRun = runSeconds(top);
+    if (stepsSeconds(top) <= kRunMargin * topRun) return true;
+    const PacketIndex key = KeyAtOrBefore(top);
+    return key > 0 && stepsSeconds(key - 1) <= kRunMargin * (topRun + runSeconds(key - 1));
 }
 
 // Playing on: the next few frames, once fewer than half of them are ready.

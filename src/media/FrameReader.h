@@ -143,6 +143,7 @@ private:
     void HandOver(PacketIndex packet, const AVFrame* frame);
     PacketIndex HandOverFloor(PacketIndex target) const;
     void PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh, std::chrono::nanoseconds pause);
+    bool RefillDue(PacketIndex packet, PacketIndex top) const;
     void PlanOn(PacketIndex packet, PacketIndex capacity, bool turned);
     bool Prepared(PacketIndex packet) const;
     PacketIndex AheadCapacity() const;
