@@ -401,9 +401,14 @@ bool FrameReader::NearGopStart(PacketIndex packet) const {
     const PacketIndex key = KeyAtOrBefore(packet);
     if (key <= 0) return false;
     const PacketIndex presses = packet - key + 1;
+    return presses <= kNearGopStartPresses || static_cast<double>(presses) / kHeldKeyRate < RunSeconds(key - 1);
+}
+
+// Seconds a run takes to decode `high` from where it must start, at the
+// slower of the measured paces of this reader and its worker.
+double FrameReader::RunSeconds(PacketIndex high) const {
     const double perPicture = std::max(ahead_ ? ahead_->SecondsPerPicture() : 0.0, secondsPerPicture_);
-    const double runSeconds = perPicture * static_cast<double>(key - StartKeyFor(key - 1));
-    return presses <= kNearGopStartPresses || static_cast<double>(presses) / kHeldKeyRate < runSeconds;
+    return perPicture * static_cast<double>(high - StartKeyFor(high) + 1);
 }
 
 // Gives the worker its next job after a request for `packet`. Stepping back,
@@ -490,8 +495,7 @@ void FrameReader::PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh,
     // steps would otherwise outrun the worker (RefillDue).
     const PacketIndex readyRun = packet - 1 - top;
     if (!fresh && readyRun >= reach / 2 && !RefillDue(packet, top)) return;
-    const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
-    const double runSeconds = perPicture * static_cast<double>(top - StartKeyFor(top) + 1);
+    const double runSeconds = RunSeconds(top);
     // It takes in the GOPs down to as low as will stay: the room free now and
     // what the steps free while it runs (pictures above the steps are
     // forgotten). Each run files from its key, as it decodes from there
@@ -520,13 +524,11 @@ void FrameReader::PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh,
 // allows, and a shorter run fills in the rest.
 bool FrameReader::RefillDue(PacketIndex packet, PacketIndex top) const {
     if (stepSeconds_ <= 0) return false;
-    const double perPicture = std::max(ahead_->SecondsPerPicture(), secondsPerPicture_);
-    const auto runSeconds = [&](PacketIndex high) { return perPicture * static_cast<double>(high - StartKeyFor(high) + 1); };
     const auto stepsSeconds = [&](PacketIndex to) { return stepSeconds_ * static_cast<double>(packet - to); };
-    const double topRun = runSeconds(top);
+    const double topRun = RunSeconds(top);
     if (stepsSeconds(top) <= kRunMargin * topRun) return true;
     const PacketIndex key = KeyAtOrBefore(top);
-    return key > 0 && stepsSeconds(key - 1) <= kRunMargin * (topRun + runSeconds(key - 1));
+    return key > 0 && stepsSeconds(key - 1) <= kRunMargin * (topRun + RunSeconds(key - 1));
 }
 
 // Playing on: the next few frames, once fewer than half of them are ready.

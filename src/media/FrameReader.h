@@ -144,6 +144,7 @@ private:
     PacketIndex HandOverFloor(PacketIndex target) const;
     void PlanBack(PacketIndex packet, PacketIndex capacity, bool fresh, std::chrono::nanoseconds pause);
     bool RefillDue(PacketIndex packet, PacketIndex top) const;
+    double RunSeconds(PacketIndex high) const;
     void PlanOn(PacketIndex packet, PacketIndex capacity, bool turned);
     bool Prepared(PacketIndex packet) const;
     PacketIndex AheadCapacity() const;
