@@ -80,6 +80,19 @@ int ClearedPictureBuffer(AVCodecContext* codec, AVFrame* frame, int flags) {
     return GetPictureMemoryBuffer(codec, frame, flags, true);
 }
 
+// Both buffer callbacks may be called from any frame thread (picture memory
+// takes a lock). Until libavcodec 60 a frame thread otherwise asks the thread
+// feeding the decoder for each buffer and waits until that thread is back in
+// libavcodec: while it converts a picture, decoding stands still.
+void AllowBuffersFromEveryThread([[maybe_unused]] AVCodecContext* codec) {
+#if LIBAVCODEC_VERSION_MAJOR < 60
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    codec->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#endif
+}
+
 }  // namespace
 
 DecodeErrors::DecodeErrors() {
@@ -117,6 +130,7 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, i
     codec->flags |= flags;
     codec->opaque = errors;
     codec->get_buffer2 = ConcealsDamage(par->codec_id) ? PictureBuffer : ClearedPictureBuffer;
+    AllowBuffersFromEveryThread(codec.get());
     // A damaged picture header can claim any size; the decoder refuses
     // pictures larger than the largest frame the reader converts.
     codec->max_pixels = kMaxFramePixels;
