@@ -66,13 +66,18 @@ bool PictureConverter::ConvertWith(Mode mode, const AVFrame* picture, std::uint8
 // untagged, RGB and grey pictures keep the converter's own defaults.
 bool PictureConverter::Prepare(const AVFrame* picture) {
     const auto format = static_cast<AVPixelFormat>(picture->format);
-    SwsContext* before = sws_.get();
-    sws_.reset(sws_getCachedContext(sws_.release(), picture->width, picture->height, format, width_, height_,
-                                    AV_PIX_FMT_BGR24, ConverterFlags(picture, width_, height_), nullptr, nullptr,
-                                    nullptr));
-    if (!sws_) return false;
-    const bool fresh = sws_.get() != before;
-    if (fresh) space_ = fullRange_ = -1;
+    // Compared here rather than by sws_getCachedContext, which takes a
+    // context made for a full-range format (yuvj420p: the converter notes it
+    // as yuv420p and full range) for another and makes a new one every time.
+    const Source source{picture->format, picture->width, picture->height, ConverterFlags(picture, width_, height_)};
+    const bool fresh = !sws_ || source != source_;
+    if (fresh) {
+        sws_.reset(sws_getContext(source.width, source.height, format, width_, height_, AV_PIX_FMT_BGR24,
+                                  source.flags, nullptr, nullptr, nullptr));
+        if (!sws_) return false;
+        source_ = source;
+        space_ = fullRange_ = -1;
+    }
     const int space = picture->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : picture->colorspace;
     const int full = picture->color_range == AVCOL_RANGE_JPEG;
     if ((space != SWS_CS_DEFAULT || full) && IsYuv(format) && (space != space_ || full != fullRange_)) {

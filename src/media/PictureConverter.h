@@ -37,10 +37,20 @@ private:
     bool ConvertFlipped(const AVFrame* picture, std::uint8_t* pixels);
     bool ConvertThroughFrame(const AVFrame* picture, std::uint8_t* pixels);
 
+    // What the context was made for.
+    struct Source {
+        int format = -1;
+        int width = 0;
+        int height = 0;
+        int flags = 0;
+        bool operator==(const Source&) const = default;
+    };
+
     int width_;
     int height_;
     int rowBytes_;
     libav::SwsPtr sws_;
+    Source source_;
     int space_ = -1;      // colour matrix and range the context was given
     int fullRange_ = -1;
     Mode mode_ = Mode::ThroughFrame;  // the probe's verdict for the current context
