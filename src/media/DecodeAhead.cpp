@@ -12,6 +12,10 @@ namespace {
 std::atomic<int> g_running{0};
 std::atomic<std::size_t> g_heldBytes{0};  // pictures held by every worker
 std::atomic<std::size_t> g_lowered{0};    // LowerBudget's, 0 when not lowered
+// Handing a picture over takes a wake-up of each thread and a copy of its
+// references: tens of microseconds.
+constexpr double kShortestRunSeconds = 0.001;
+std::atomic<double> g_shortestRun{kShortestRunSeconds};
 
 }  // namespace
 
@@ -22,6 +26,10 @@ std::size_t DecodeAhead::BudgetBytes() {
     const std::size_t lowered = g_lowered;
     return lowered ? std::min(lowered, budget) : budget;
 }
+
+double DecodeAhead::ShortestRunSeconds() { return g_shortestRun; }
+
+void DecodeAhead::SetShortestRunSeconds(double seconds) { g_shortestRun = seconds < 0 ? kShortestRunSeconds : seconds; }
 
 int DecodeAhead::Running() { return g_running.load(); }
 
@@ -57,6 +65,7 @@ DecodeAhead::~DecodeAhead() {
 void DecodeAhead::Post(std::vector<Chunk> chunks, Full full, std::chrono::nanoseconds pause) {
     {
         std::lock_guard lock(mutex_);
+        if (chunks.empty() && done_ == posted_) return;  // idle: nothing to stop, no need to wake it
         job_ = std::move(chunks);
         full_ = full;
         notBefore_ = std::chrono::steady_clock::now() + pause;

@@ -85,6 +85,12 @@ public:
     // show with small pictures (0 restores the budget).
     static std::size_t BudgetBytes();
     static void LowerBudget(std::size_t bytes);
+    // The shortest run of decoding a worker takes over from steps back: where
+    // the runs below the steps are shorter (small intra-only pictures), the
+    // steps decode their own, since handing a picture over costs more. A
+    // negative value restores the default; 0 gives every run to a worker.
+    static double ShortestRunSeconds();
+    static void SetShortestRunSeconds(double seconds);
     // Worker threads alive in the process.
     static int Running();
 

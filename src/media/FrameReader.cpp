@@ -404,6 +404,16 @@ bool FrameReader::NearGopStart(PacketIndex packet) const {
     return presses <= kNearGopStartPresses || static_cast<double>(presses) / kHeldKeyRate < RunSeconds(key - 1);
 }
 
+// Whether the runs that prepare the pictures below `packet` (the one below
+// it, the last of the GOP before) take long enough to be worth a worker
+// (DecodeAhead::ShortestRunSeconds).
+bool FrameReader::BackRunsPay(PacketIndex packet) const {
+    const PacketIndex key = KeyAtOrBefore(packet);
+    const double below = packet > 0 ? RunSeconds(packet - 1) : 0;
+    const double gopBefore = key > 0 ? RunSeconds(key - 1) : 0;
+    return std::max(below, gopBefore) >= DecodeAhead::ShortestRunSeconds();
+}
+
 // Seconds a run takes to decode `high` from where it must start, at the
 // slower of the measured paces of this reader and its worker.
 double FrameReader::RunSeconds(PacketIndex high) const {
@@ -426,8 +436,8 @@ void FrameReader::PlanAhead(PacketIndex packet) {
     const bool turned = direction != direction_;
     direction_ = direction;
     const bool aheadPays = idle_ > secondsPerPicture_ || SpareCoreAhead(packet);
-    const bool prepare = direction < 0 || (direction == 0 ? NearGopStart(packet)
-                                                           : aheadPays || (ahead_ && ahead_->Holds(packet + 1)));
+    const bool prepare = direction <= 0 ? (direction < 0 || NearGopStart(packet)) && BackRunsPay(packet)
+                                        : aheadPays || (ahead_ && ahead_->Holds(packet + 1));
     if (!prepare) {
         if (ahead_) {
             ahead_->Post({});

@@ -138,6 +138,7 @@ private:
     std::chrono::nanoseconds OwnDecodeTime(PacketIndex packet) const;
     bool IsStep(PacketIndex last, PacketIndex packet) const;
     bool NearGopStart(PacketIndex packet) const;
+    bool BackRunsPay(PacketIndex packet) const;
     void PlanAhead(PacketIndex packet);
     DecodeAhead* Ahead();
     void HandOver(PacketIndex packet, const AVFrame* frame);

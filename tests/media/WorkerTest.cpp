@@ -63,6 +63,10 @@ std::vector<LONG> Order(Walk walk, LONG count) {
 
 class Worker : public ::testing::TestWithParam<Clip> {
 protected:
+    // Small pictures too go through the worker: its pictures are what is checked.
+    void SetUp() override { DecodeAhead::SetShortestRunSeconds(0); }
+    void TearDown() override { DecodeAhead::SetShortestRunSeconds(-1); }
+
     void Check(Walk walk) {
         const std::string path = fwtest::MakeTestFile(GetParam().name, GetParam().description);
         if (path.empty()) {
