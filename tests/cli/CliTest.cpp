@@ -71,7 +71,7 @@ TEST_P(Cli, ExitStatusAndOutput) {
         const std::vector<std::uint8_t> bytes = fwtest::ReadAll(std::getenv("DIR") + std::string(file));
         return std::string(bytes.begin(), bytes.end());
     };
-    const std::string out = "\n" + text("/out"), err = text("/err");
+    const std::string out = std::string("\n") + text("/out"), err = text("/err");
     for (const std::string& line : c.out) EXPECT_NE(out.find("\n" + line + "\n"), std::string::npos) << line << out;
     EXPECT_TRUE(!c.out.empty() || out == "\n") << out;
     EXPECT_EQ(err.empty(), *c.err == '\0') << err;

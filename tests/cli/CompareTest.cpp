@@ -84,7 +84,7 @@ std::vector<std::map<std::string, double>> Reference(const std::string& filter, 
                                                      const std::string& b, int firstB, int count,
                                                      std::map<std::string, double>& summary) {
     const auto pick = [count](int input, int first) {
-        return "[" + std::to_string(input) + ":v]trim=start_frame=" + std::to_string(first) +
+        return std::string("[") + std::to_string(input) + ":v]trim=start_frame=" + std::to_string(first) +
                ":end_frame=" + std::to_string(first + count) + ",settb=1/25,setpts=N[i" + std::to_string(input) + "];";
     };
     const std::string statsFile = fwtest::TempDir() + "/" + filter + ".txt";

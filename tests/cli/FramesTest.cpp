@@ -125,7 +125,7 @@ TEST(Info, FormatAgreesWithFfprobe) {
     const Fields stream = ProbeRows(Probe(path, "stream=pix_fmt,color_space,color_range,color_primaries,color_transfer"),
                                     "pix_fmt")
                               .at(0);
-    const std::string info = "\n" + Cli("info " + path);
+    const std::string info = std::string("\n") + Cli("info " + path);
     for (const auto& [ours, theirs] : std::map<std::string, std::string>{{"pixel_format", "pix_fmt"},
                                                                           {"color_matrix", "color_space"},
                                                                           {"color_range", "color_range"},
