@@ -116,6 +116,113 @@ void ReportMessagesOnStderr() {
     });
 }
 
+// Each Add...Command adds one command: its arguments, then a callback that
+// runs it and keeps its exit status in `status`, which outlives the parse.
+
+// info FILE
+void AddInfoCommand(CLI::App& app, int& status) {
+    auto* command = app.add_subcommand("info", "A clip's first frame, frame count, rate, size, codec, container");
+    auto file = Value<std::string>();
+    command->add_option("FILE", *file, "The video file")->required();
+    command->callback([&status, file] { status = Info(*file); });
+}
+
+// frame FILE N OUT [--png]
+void AddFrameCommand(CLI::App& app, int& status) {
+    auto* command = app.add_subcommand(
+        "frame", "Frame N of a clip as a 24-bit BMP (a PNG when OUT ends in .png), or the frames of a list "
+                 "into the folder OUT/");
+    auto file = Value<std::string>();
+    auto frame = Value<std::string>();
+    auto out = Value<std::string>();
+    auto png = Value<bool>();
+    command->add_option("FILE", *file, "The video file")->required();
+    command->add_option("N", *frame, "A frame number; with a folder OUT, a list: N, A-B, A-B:S (every S-th), "
+                                     "@FILE (one item a line), joined by commas")->required();
+    command->add_option("OUT", *out, "The image file to write, or a folder (ending in /) for a list")->required();
+    command->add_flag("--png", *png, "With a folder OUT: write PNG files instead of BMP");
+    command->callback([&status, file, frame, out, png] {
+        if (out->ends_with('/') || std::filesystem::is_directory(*out)) {
+            status = ExportFramesCommand(*file, *frame, *out, *png);
+            return;
+        }
+        std::int32_t n = 0;
+        if (!ParseFrame(*frame, n)) throw CLI::ValidationError("N", "not a frame number: " + *frame);
+        status = Frame(*file, n, *out);
+    });
+}
+
+// frames FILE [--json] [--types]
+void AddFramesCommand(CLI::App& app, int& status) {
+    auto* command = app.add_subcommand(
+        "frames", "Every position: frame, pts, dts, time, key, repeat, packet position and size (CSV)");
+    auto file = Value<std::string>();
+    auto json = Value<bool>();
+    auto types = Value<bool>();
+    command->add_option("FILE", *file, "The video file")->required();
+    command->add_flag("--json", *json, "JSON instead of CSV");
+    command->add_flag("--types", *types, "Also each picture's type (I, P, B): decodes every frame");
+    command->callback([&status, file, json, types] { status = FramesCommand(*file, *json, *types); });
+}
+
+// compare A B [--offset K] [--from N] [--to M] [--no-ssim]
+void AddCompareCommand(CLI::App& app, int& status) {
+    auto* command = app.add_subcommand(
+        "compare", "PSNR (Y, U, V, average) and SSIM (Y) of clip A against clip B, frame by frame (CSV)");
+    auto fileA = Value<std::string>();
+    auto fileB = Value<std::string>();
+    auto offset = Value<std::int32_t>();
+    auto from = Value<std::int32_t>();
+    auto to = Value<std::int32_t>();
+    auto noSsim = Value<bool>();
+    *from = std::numeric_limits<std::int32_t>::min();
+    *to = std::numeric_limits<std::int32_t>::max();
+    command->add_option("A", *fileA, "The clip measured")->required();
+    command->add_option("B", *fileB, "The clip it is compared with")->required();
+    command->add_option("--offset", *offset, "Frame N of A is compared with frame N + K of B (default 0)")
+        ->type_name("K");
+    command->add_option("--from", *from, "The first frame of A to compare")->type_name("N");
+    command->add_option("--to", *to, "The last frame of A to compare")->type_name("M");
+    command->add_flag("--no-ssim", *noSsim, "PSNR only: the ssim_y column stays empty, the pass is quicker");
+    command->footer("Rows: frame_a, frame_b, psnr_y, psnr_u, psnr_v, psnr_avg (dB, inf when equal), ssim_y;\n"
+                    "then the mean (PSNR of the mean MSE, as ffmpeg's psnr filter sums up) and the\n"
+                    "frame with the lowest average PSNR. Only frames both clips have are compared.");
+    command->callback([&status, fileA, fileB, offset, from, to, noSsim] {
+        status = CompareCommand(*fileA, *fileB, *offset, *from, *to, *noSsim);
+    });
+}
+
+// bmpinfo FILE
+void AddBmpInfoCommand(CLI::App& app, int& status) {
+    auto* command = app.add_subcommand("bmpinfo", "The header fields of a BMP file");
+    auto file = Value<std::string>();
+    command->add_option("FILE", *file, "The BMP file")->required();
+    command->callback([&status, file] { status = BmpInfo(*file); });
+}
+
+// verify FILE [--seed S] [--positions all|N]
+void AddVerifyCommand(CLI::App& app, int& status) {
+    auto* command = app.add_subcommand("verify", "Checks that every frame fetched by jumping is the frame read straight through");
+    auto file = Value<std::string>();
+    auto seed = Value<std::uint32_t>();
+    auto positions = Value<std::string>();
+    *seed = std::random_device{}();
+    *positions = "all";
+    command->add_option("FILE", *file, "The video file")->required();
+    command->add_option("--seed", *seed, "Seed of the random jumps (printed when not given)");
+    command->add_option("--positions", *positions, "all, or N: a seeded sample of N frames")
+        ->check([](const std::string& text) {
+            std::int32_t n = 0;
+            return text == "all" || (ParseFrame(text, n) && n > 0) ? std::string()
+                                                                    : "not all or a positive count: " + text;
+        });
+    command->callback([&status, file, seed, positions] {
+        std::int32_t n = 0;  // 0: every position
+        if (*positions != "all") ParseFrame(*positions, n);
+        status = VerifyFile(*file, *seed, n, ::isatty(STDERR_FILENO) == 1, std::cout, std::cerr);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,101 +234,13 @@ int main(int argc, char** argv) {
         return std::string("framewise-cli: ") + e.what() + "\nRun 'framewise-cli --help' for usage.\n";
     });
 
-    // Each command: its arguments, then a callback that runs it and keeps its status.
     int status = 0;
-    {
-        auto* command = app.add_subcommand("info", "A clip's first frame, frame count, rate, size, codec, container");
-        auto file = Value<std::string>();
-        command->add_option("FILE", *file, "The video file")->required();
-        command->callback([&status, file] { status = Info(*file); });
-    }
-    {
-        auto* command = app.add_subcommand(
-            "frame", "Frame N of a clip as a 24-bit BMP (a PNG when OUT ends in .png), or the frames of a list "
-                     "into the folder OUT/");
-        auto file = Value<std::string>();
-        auto frame = Value<std::string>();
-        auto out = Value<std::string>();
-        auto png = Value<bool>();
-        command->add_option("FILE", *file, "The video file")->required();
-        command->add_option("N", *frame, "A frame number; with a folder OUT, a list: N, A-B, A-B:S (every S-th), "
-                                         "@FILE (one item a line), joined by commas")->required();
-        command->add_option("OUT", *out, "The image file to write, or a folder (ending in /) for a list")->required();
-        command->add_flag("--png", *png, "With a folder OUT: write PNG files instead of BMP");
-        command->callback([&status, file, frame, out, png] {
-            if (out->ends_with('/') || std::filesystem::is_directory(*out)) {
-                status = ExportFramesCommand(*file, *frame, *out, *png);
-                return;
-            }
-            std::int32_t n = 0;
-            if (!ParseFrame(*frame, n)) throw CLI::ValidationError("N", "not a frame number: " + *frame);
-            status = Frame(*file, n, *out);
-        });
-    }
-    {
-        auto* command = app.add_subcommand(
-            "frames", "Every position: frame, pts, dts, time, key, repeat, packet position and size (CSV)");
-        auto file = Value<std::string>();
-        auto json = Value<bool>();
-        auto types = Value<bool>();
-        command->add_option("FILE", *file, "The video file")->required();
-        command->add_flag("--json", *json, "JSON instead of CSV");
-        command->add_flag("--types", *types, "Also each picture's type (I, P, B): decodes every frame");
-        command->callback([&status, file, json, types] { status = FramesCommand(*file, *json, *types); });
-    }
-    {
-        auto* command = app.add_subcommand(
-            "compare", "PSNR (Y, U, V, average) and SSIM (Y) of clip A against clip B, frame by frame (CSV)");
-        auto fileA = Value<std::string>();
-        auto fileB = Value<std::string>();
-        auto offset = Value<std::int32_t>();
-        auto from = Value<std::int32_t>();
-        auto to = Value<std::int32_t>();
-        auto noSsim = Value<bool>();
-        *from = std::numeric_limits<std::int32_t>::min();
-        *to = std::numeric_limits<std::int32_t>::max();
-        command->add_option("A", *fileA, "The clip measured")->required();
-        command->add_option("B", *fileB, "The clip it is compared with")->required();
-        command->add_option("--offset", *offset, "Frame N of A is compared with frame N + K of B (default 0)")
-            ->type_name("K");
-        command->add_option("--from", *from, "The first frame of A to compare")->type_name("N");
-        command->add_option("--to", *to, "The last frame of A to compare")->type_name("M");
-        command->add_flag("--no-ssim", *noSsim, "PSNR only: the ssim_y column stays empty, the pass is quicker");
-        command->footer("Rows: frame_a, frame_b, psnr_y, psnr_u, psnr_v, psnr_avg (dB, inf when equal), ssim_y;\n"
-                        "then the mean (PSNR of the mean MSE, as ffmpeg's psnr filter sums up) and the\n"
-                        "frame with the lowest average PSNR. Only frames both clips have are compared.");
-        command->callback([&status, fileA, fileB, offset, from, to, noSsim] {
-            status = CompareCommand(*fileA, *fileB, *offset, *from, *to, *noSsim);
-        });
-    }
-    {
-        auto* command = app.add_subcommand("bmpinfo", "The header fields of a BMP file");
-        auto file = Value<std::string>();
-        command->add_option("FILE", *file, "The BMP file")->required();
-        command->callback([&status, file] { status = BmpInfo(*file); });
-    }
-
-    {
-        auto* command = app.add_subcommand("verify", "Checks that every frame fetched by jumping is the frame read straight through");
-        auto file = Value<std::string>();
-        auto seed = Value<std::uint32_t>();
-        auto positions = Value<std::string>();
-        *seed = std::random_device{}();
-        *positions = "all";
-        command->add_option("FILE", *file, "The video file")->required();
-        command->add_option("--seed", *seed, "Seed of the random jumps (printed when not given)");
-        command->add_option("--positions", *positions, "all, or N: a seeded sample of N frames")
-            ->check([](const std::string& text) {
-                std::int32_t n = 0;
-                return text == "all" || (ParseFrame(text, n) && n > 0) ? std::string()
-                                                                        : "not all or a positive count: " + text;
-            });
-        command->callback([&status, file, seed, positions] {
-            std::int32_t n = 0;  // 0: every position
-            if (*positions != "all") ParseFrame(*positions, n);
-            status = VerifyFile(*file, *seed, n, ::isatty(STDERR_FILENO) == 1, std::cout, std::cerr);
-        });
-    }
+    AddInfoCommand(app, status);
+    AddFrameCommand(app, status);
+    AddFramesCommand(app, status);
+    AddCompareCommand(app, status);
+    AddBmpInfoCommand(app, status);
+    AddVerifyCommand(app, status);
 
     // Set after the commands, which would inherit it.
     app.footer("Run 'framewise-cli COMMAND --help' for the arguments of one command.\n"
