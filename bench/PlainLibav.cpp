@@ -133,6 +133,16 @@ void DecodeOnly(Input& in, const std::vector<PlainChunk>& chunks, int target) {
     }
 }
 
+// A demuxer that cannot seek (Matroska without cues) reads from the start
+// once the file is opened again, as a player must do; the stream's index
+// stays, so no stream info is read.
+bool ReopenAtStart(Input& in, const std::string& path) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return false;
+    in.format.reset(raw);
+    return in.stream < static_cast<int>(raw->nb_streams);
+}
+
 }  // namespace
 
 void QuietPlainLibav() { av_log_set_level(AV_LOG_QUIET); }
@@ -194,7 +204,9 @@ double BoundRandMs(const std::string& path, const std::vector<PlainChunk>& chunk
         int key = target;
         while (key > 0 && !chunks[key].key) --key;
         avcodec_flush_buffers(in.codec.get());
-        if (av_seek_frame(in.format.get(), in.stream, chunks[key].ts, AVSEEK_FLAG_BACKWARD) < 0) return kMissing;
+        if (av_seek_frame(in.format.get(), in.stream, chunks[key].ts, AVSEEK_FLAG_BACKWARD) < 0 &&
+            (key != 0 || !ReopenAtStart(in, path)))
+            return kMissing;
         DecodeOnly(in, chunks, target);
     }
     return watch.Ms() / static_cast<double>(positions.size());
