@@ -28,7 +28,8 @@
 //    and the workers' budget, so that a reader refilling its pictures or a
 //    worker refilling the GOP below the steps touches no fresh pages (on a virtual
 //    machine a fresh page can cost ten times its copy); beyond it, the pages
-//    of one big block (the next to be handed out) are faulted in ahead.
+//    of one big block (the next to be handed out), or 4 MB ahead of small
+//    ones, are faulted in ahead.
 //  - A comparison pass: each clip's decoded pictures at most
 //    kPassPicturesAhead ahead of the pair being measured.
 //  - Frame size: no frame over kMaxFramePixels or kMaxFrameSide pixels a

@@ -21,6 +21,8 @@ constexpr std::size_t kSlabBytes = 64u << 20;
 constexpr std::size_t kGrain = 4096;
 // Fresh blocks of at least this size are faulted in ahead, one at a time.
 constexpr std::size_t kPrepareFrom = 1u << 20;
+// Smaller ones are faulted in ahead by this much of their slab.
+constexpr std::size_t kSmallWindow = 4u << 20;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kUseSlabs = false;  // keep the sanitizer's view of every block
@@ -45,7 +47,9 @@ std::uint8_t* Map(std::size_t bytes) {
 // thread of its own fault in the memory the next block of that size will
 // take (MADV_POPULATE_WRITE), so that a caller taking block after block that
 // it keeps (a frame cache filling while a clip plays) does not wait for the
-// kernel to clear its pages. That is one block's pages ahead at most.
+// kernel to clear its pages. That is one block's pages ahead at most. Small
+// blocks (a short GOP's pictures kept by a reader jumping about) come many at
+// a time: the thread keeps kSmallWindow of the slab ahead of them faulted in.
 class SlabHeap {
 public:
     void* Allocate(std::size_t bytes) {
@@ -60,22 +64,17 @@ public:
             return block;
         }
         if (!current_ || used_ + size > kSlabBytes) {
-            // The old slab's tail is left unused; pages faulted in ahead there
-            // go back, also those the preparing thread is faulting in now.
-            if (current_ && used_ < kSlabBytes) {
-                madvise(current_ + used_, kSlabBytes - used_, MADV_DONTNEED);
-                const auto inTail = [&](const Region& r) { return r.at >= current_ + used_ && r.at < current_ + kSlabBytes; };
-                if (inTail(request_)) request_ = Region{};
-                if (inTail(inFlight_)) dropInFlight_ = true;
-            }
+            if (current_ && used_ < kSlabBytes) LeaveTail(current_ + used_, current_ + kSlabBytes);
             current_ = next_ ? next_ : Map(kSlabBytes);
             next_ = nullptr;
+            preparedTo_ = nullptr;
             used_ = 0;
             if (!current_) return nullptr;
         }
         void* block = current_ + used_;
         used_ += size;
         if (size >= kPrepareFrom) PrepareNext(size);
+        else PrepareWindow();
         return block;
     }
 
@@ -102,6 +101,22 @@ public:
     }
 
 private:
+    struct Region {
+        std::uint8_t* at = nullptr;
+        std::size_t bytes = 0;
+    };
+
+    // Gives back the pages of a slab's unused tail, `from` to `end`, also
+    // those the preparing thread is asked to fault in there or faults in
+    // now (a region may begin in blocks handed out and end in the tail);
+    // with mutex_ held.
+    void LeaveTail(std::uint8_t* from, std::uint8_t* end) {
+        madvise(from, end - from, MADV_DONTNEED);
+        const auto enters = [&](const Region& r) { return r.at < end && r.at + r.bytes > from; };
+        if (enters(request_)) request_.bytes = request_.at < from ? static_cast<std::size_t>(from - request_.at) : 0;
+        if (enters(inFlight_)) dropFrom_ = std::max(inFlight_.at, from);
+    }
+
     // Has the memory the next fresh block of `size` takes faulted in, with
     // mutex_ held.
     void PrepareNext(std::size_t size) {
@@ -112,17 +127,39 @@ private:
             if (!next_) return;
             at = next_;
         }
+        Request({at, size});
+    }
+
+    // Small blocks: has the next kSmallWindow bytes of the slab faulted in,
+    // asked for half a window at a time, with mutex_ held. Small pictures
+    // come in runs (a jump decodes several and its reader keeps them), faster
+    // than one at a time could be asked for.
+    void PrepareWindow() {
+        std::uint8_t* const next = current_ + used_;
+        std::uint8_t* const end = current_ + kSlabBytes;
+        std::uint8_t* const from = preparedTo_ > next ? preparedTo_ : next;
+        if (from >= end || static_cast<std::size_t>(from - next) >= kSmallWindow / 2) return;
+        const std::size_t bytes = std::min(static_cast<std::size_t>(next + kSmallWindow - from),
+                                           static_cast<std::size_t>(end - from));
+        if (Request({from, bytes})) preparedTo_ = from + bytes;
+    }
+
+    // Hands `region` to the preparing thread, started when first needed, in
+    // place of a request it has not taken yet; false where it cannot run.
+    bool Request(Region region) {
+        if (!preparing_) return false;
         if (!started_) {
             try {
                 std::thread(&SlabHeap::Prepare, this).detach();  // the heap lives as long as the process
             } catch (const std::system_error&) {
                 preparing_ = false;
-                return;
+                return false;
             }
             started_ = true;
         }
-        request_ = {at, size};
+        request_ = region;
         requested_.notify_one();
+        return true;
     }
 
     // The preparing thread. The region it faults in may be handed out
@@ -132,20 +169,15 @@ private:
         for (;;) {
             requested_.wait(lock, [&] { return request_.bytes > 0; });
             inFlight_ = std::exchange(request_, Region{});
-            dropInFlight_ = false;
+            dropFrom_ = nullptr;
             lock.unlock();
             const bool ok = madvise(inFlight_.at, inFlight_.bytes, MADV_POPULATE_WRITE) == 0 || errno != EINVAL;
             lock.lock();
-            if (dropInFlight_) madvise(inFlight_.at, inFlight_.bytes, MADV_DONTNEED);
+            if (dropFrom_) madvise(dropFrom_, inFlight_.at + inFlight_.bytes - dropFrom_, MADV_DONTNEED);
             inFlight_ = Region{};
             if (!ok) preparing_ = false;  // a kernel without it
         }
     }
-
-    struct Region {
-        std::uint8_t* at = nullptr;
-        std::size_t bytes = 0;
-    };
 
     std::mutex mutex_;
     std::uint8_t* current_ = nullptr;
@@ -155,9 +187,10 @@ private:
     std::unordered_map<std::size_t, std::deque<void*>> free_;
     bool preparing_ = true;  // false where the kernel cannot fault in ahead
     bool started_ = false;   // the preparing thread
+    std::uint8_t* preparedTo_ = nullptr;  // the end of the small blocks' window asked for in current_
     Region request_;    // what the preparing thread is to fault in next
     Region inFlight_;   // what it faults in now
-    bool dropInFlight_ = false;  // inFlight_ lies in a tail given back meanwhile
+    std::uint8_t* dropFrom_ = nullptr;  // where inFlight_ enters a tail given back meanwhile
     std::condition_variable requested_;
 };
 

@@ -1,8 +1,8 @@
 // Memory for decoded and converted pictures. Frames are large and come and
 // go all the time; fresh pages cost a fault each on first touch, which on some
 // machines dwarfs decoding. Blocks are carved from slabs, freed blocks are
-// reused, and the memory of the next big block is faulted in ahead on a
-// thread of its own.
+// reused, and fresh memory is faulted in ahead on a thread of its own: the
+// next big block's, or a few megabytes ahead of small ones.
 // Thread-safe.
 #pragma once
 

@@ -1,14 +1,17 @@
 // The reader's bitmaps and picture memory: a bitmap someone holds never
-// changes, row padding reads as zeros even in reused memory, and the bytes
-// the reader and the picture memory count are the bytes they hold.
+// changes, row padding reads as zeros even in reused memory, the bytes the
+// reader and the picture memory count are the bytes they hold, and faulting
+// memory in ahead never touches a block handed out.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "StreamFrames.h"
 #include "TestFiles.h"
+#include "TestUtil.h"
 #include "media/MemoryBudgets.h"
 #include "media/PictureMemory.h"
 
@@ -100,6 +103,32 @@ TEST(PictureMemory, IdleBytesComeAndGoWithTheBlocks) {
     for (std::size_t held = 0; held <= IdlePictureBudget() + big; held += big) many.push_back(AllocatePictureBlock(big));
     for (void* block : many) FreePictureBlock(block, big);
     EXPECT_LE(IdlePictureBytes(), IdlePictureBudget());
+}
+
+// Small blocks are carved while a helper thread faults in the memory ahead
+// of them, and a slab's unused tail is given back when the next slab starts:
+// neither may touch a block handed out. Blocks of seeded sizes fill several
+// slabs, marked at their first, middle and last byte as they come (faster
+// than the helper faults memory in), and keep their marks.
+TEST(PictureMemory, BlocksKeepTheirBytesWhileMemoryIsFaultedInAhead) {
+    std::mt19937 random(fwtest::TestSeed("PictureMemory"));
+    std::uniform_int_distribution<std::size_t> size(100'000, 1'000'000);
+    std::vector<std::pair<std::uint8_t*, std::size_t>> blocks;
+    const auto mark = [](std::size_t i) { return static_cast<std::uint8_t>(i % 255 + 1); };
+    for (std::size_t total = 0; total < (640u << 20);) {
+        const std::size_t bytes = size(random);
+        auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));
+        ASSERT_NE(block, nullptr);
+        block[0] = block[bytes / 2] = block[bytes - 1] = mark(blocks.size());
+        blocks.emplace_back(block, bytes);
+        total += bytes;
+    }
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        const auto [block, bytes] = blocks[i];
+        EXPECT_TRUE(block[0] == mark(i) && block[bytes / 2] == mark(i) && block[bytes - 1] == mark(i))
+            << "block " << i << " of " << bytes << " bytes";
+        FreePictureBlock(block, bytes);
+    }
 }
 
 }  // namespace
