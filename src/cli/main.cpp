@@ -119,12 +119,13 @@ void ReportMessagesOnStderr() {
 // Each Add...Command adds one command: its arguments, then a callback that
 // runs it and keeps its exit status in `status`, which outlives the parse.
 
-// info FILE
-void AddInfoCommand(CLI::App& app, int& status) {
-    auto* command = app.add_subcommand("info", "A clip's first frame, frame count, rate, size, codec, container");
+// A command whose only argument is FILE: info FILE, bmpinfo FILE.
+void AddFileCommand(CLI::App& app, int& status, const std::string& name, const std::string& description,
+                    const std::string& fileHelp, int (*run)(const std::string&)) {
+    auto* command = app.add_subcommand(name, description);
     auto file = Value<std::string>();
-    command->add_option("FILE", *file, "The video file")->required();
-    command->callback([&status, file] { status = Info(*file); });
+    command->add_option("FILE", *file, fileHelp)->required();
+    command->callback([&status, file, run] { status = run(*file); });
 }
 
 // frame FILE N OUT [--png]
@@ -192,14 +193,6 @@ void AddCompareCommand(CLI::App& app, int& status) {
     });
 }
 
-// bmpinfo FILE
-void AddBmpInfoCommand(CLI::App& app, int& status) {
-    auto* command = app.add_subcommand("bmpinfo", "The header fields of a BMP file");
-    auto file = Value<std::string>();
-    command->add_option("FILE", *file, "The BMP file")->required();
-    command->callback([&status, file] { status = BmpInfo(*file); });
-}
-
 // verify FILE [--seed S] [--positions all|N]
 void AddVerifyCommand(CLI::App& app, int& status) {
     auto* command = app.add_subcommand("verify", "Checks that every frame fetched by jumping is the frame read straight through");
@@ -235,11 +228,12 @@ int main(int argc, char** argv) {
     });
 
     int status = 0;
-    AddInfoCommand(app, status);
+    AddFileCommand(app, status, "info", "A clip's first frame, frame count, rate, size, codec, container",
+                   "The video file", Info);
     AddFrameCommand(app, status);
     AddFramesCommand(app, status);
     AddCompareCommand(app, status);
-    AddBmpInfoCommand(app, status);
+    AddFileCommand(app, status, "bmpinfo", "The header fields of a BMP file", "The BMP file", BmpInfo);
     AddVerifyCommand(app, status);
 
     // Set after the commands, which would inherit it.
