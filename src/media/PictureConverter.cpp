@@ -63,7 +63,9 @@ bool PictureConverter::ConvertWith(Mode mode, const AVFrame* picture, std::uint8
 }
 
 // Tagged colour matrices and full-range YUV are honoured, as a player does;
-// untagged, RGB and grey pictures keep the converter's own defaults.
+// untagged, RGB and grey pictures take the converter's own defaults. The
+// details are set whenever they differ from the context's, so that a stream
+// whose tags stop goes back to the defaults.
 bool PictureConverter::Prepare(const AVFrame* picture) {
     const auto format = static_cast<AVPixelFormat>(picture->format);
     // Compared here rather than by sws_getCachedContext, which takes a
@@ -76,11 +78,12 @@ bool PictureConverter::Prepare(const AVFrame* picture) {
                                   source.flags, nullptr, nullptr, nullptr));
         if (!sws_) return false;
         source_ = source;
-        space_ = fullRange_ = -1;
+        space_ = SWS_CS_DEFAULT;  // what a new context converts with
+        fullRange_ = 0;
     }
     const int space = picture->colorspace == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : picture->colorspace;
     const int full = picture->color_range == AVCOL_RANGE_JPEG;
-    if ((space != SWS_CS_DEFAULT || full) && IsYuv(format) && (space != space_ || full != fullRange_)) {
+    if (IsYuv(format) && (space != space_ || full != fullRange_)) {
         sws_setColorspaceDetails(sws_.get(), sws_getCoefficients(space), full, sws_getCoefficients(SWS_CS_DEFAULT),
                                  1, 0, 1 << 16, 1 << 16);
         space_ = space;
