@@ -149,7 +149,10 @@ struct ParserCloser {
 // The picture size the codec's parser reads off the sequence header in the
 // stream's extradata and first packet, as the decoder sizes its pictures
 // (H.264 and HEVC cropped, MPEG-4 from the object layer); nothing where the
-// parser reports none.
+// parser reports none, or where the container states another size: the H.264
+// decoder crops its pictures to a container's size that is a little smaller
+// than the stream's (a MOV of 640x465 pictures coded 640x466), which the
+// parser does not, so there the decoder is asked.
 std::optional<PictureShape> ParsedShape(FrameTable& table, const AVCodecParameters* par) {
     std::unique_ptr<AVCodecParserContext, ParserCloser> parser(av_parser_init(par->codec_id));
     libav::CodecPtr context(avcodec_alloc_context3(nullptr));
@@ -167,6 +170,7 @@ std::optional<PictureShape> ParsedShape(FrameTable& table, const AVCodecParamete
     int width = parser->width, height = parser->height;
     if ((width <= 0 || height <= 0) && par->width <= 0) width = context->width, height = context->height;
     if (width <= 0 || height <= 0) return std::nullopt;
+    if (par->width > 0 && par->height > 0 && (par->width != width || par->height != height)) return std::nullopt;
     return PictureShape{width, height, static_cast<AVPixelFormat>(parser->format)};
 }
 
