@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "media/FrameTable.h"
 #include "media/Libav.h"
@@ -44,6 +45,16 @@ private:
 // memory held before, which depends on every picture decoded before it.
 libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int threads, int flags = 0,
                             DecodeErrors* errors = nullptr);
+
+// What a decoder learns only from a stream's first packet and needs wherever
+// a run starts: the name and build x264 writes into its first picture (an SEI
+// message), from which the H.264 decoder takes workarounds for that encoder's
+// known faults (before build 151, lossless 4:4:4 intra prediction). Decoded
+// from a later key without it, such a stream's pictures differ from a decode
+// from the start. The NAL unit framed as the stream frames its own (a length
+// prefix in MP4 and Matroska, a start code in a byte stream), to put before a
+// later key packet's data; empty when there is none.
+std::vector<std::uint8_t> EncoderNotes(const AVCodecParameters* codec, const AVPacket* first);
 
 struct PictureShape {
     int width = 0;

@@ -128,6 +128,13 @@ bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase
         }
     }
 
+    // A run from the first packet reads the encoder's notes there; one from a
+    // later key is sent them before its key packet.
+    if (par->codec_id == AV_CODEC_ID_H264 && PacketCount() > 0 && table_->Read(0, packet_.get())) {
+        encoderNotes_ = EncoderNotes(par, packet_.get());
+        av_packet_unref(packet_.get());
+    }
+
     width_ = width;
     height_ = height;
     converter_.emplace(width, height);
@@ -624,6 +631,7 @@ void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
     run_.key = key;
     run_.nextFeed = key;
     run_.sendPalette = !palette_.empty();
+    run_.sendNotes = key > 0 && !encoderNotes_.empty();
     // From the first packet the numbering holds by definition.
     run_.mode = key == 0 ? Mode::Aligned : Mode::Aligning;
     run_.nextOut = NextShown(0);
@@ -723,6 +731,15 @@ bool FrameReader::ReadPacket(PacketIndex index, AVPacket* packet) {
         if (std::uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
             std::memcpy(side, palette_.data(), AVPALETTE_SIZE);
         run_.sendPalette = false;
+    }
+    if (run_.sendNotes) {
+        const int size = packet->size;
+        const int notes = static_cast<int>(encoderNotes_.size());
+        if (av_grow_packet(packet, notes) == 0) {  // leaves the data writable
+            std::memmove(packet->data + notes, packet->data, static_cast<std::size_t>(size));
+            std::memcpy(packet->data, encoderNotes_.data(), encoderNotes_.size());
+        }
+        run_.sendNotes = false;
     }
     return true;
 }

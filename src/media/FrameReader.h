@@ -105,6 +105,7 @@ private:
         bool flushed = false;       // the end-of-stream packet was sent
         bool ended = false;         // the decoder reported its end
         bool sendPalette = false;
+        bool sendNotes = false;     // the encoder's notes go before the key packet
         std::int64_t sent = 0;      // packets the decoder accepted
         PacketIndex nextFeed = 0;   // next packet to send
         PacketIndex nextOut = 0;    // packet the next picture belongs to (Aligned)
@@ -185,6 +186,7 @@ private:
     libav::FramePtr frame_;
     std::optional<PictureConverter> converter_;
     std::vector<std::uint8_t> palette_;  // AV_PKT_DATA_PALETTE for <= 8-bit streams
+    std::vector<std::uint8_t> encoderNotes_;  // EncoderNotes of the first packet
     PictureStore store_;
     std::unordered_map<PacketIndex, int> leading_;  // key packet -> pictures shown before it
     // The first key packet found whose run loses pictures at the stream's
