@@ -20,6 +20,11 @@ namespace {
 // How many pictures a run that started at a key packet may deliver before its
 // alignment must be settled. Reordering codecs settle within a few pictures.
 constexpr std::size_t kAlignWindow = 12;
+// While only B-pictures have come after the key picture, the reference
+// picture a decoder holds back may still be to come: MPEG-1 allows any number
+// of B-pictures between two references (a real file has 25). The window then
+// stretches to this.
+constexpr std::size_t kAlignLongestWindow = 64;
 constexpr std::size_t kPoolBuffers = 4;
 // Only the newest picture: anything more lands in fresh memory while playing.
 constexpr std::size_t kPlayingKeepBytes = 0;
@@ -839,8 +844,10 @@ void FrameReader::AlignStep(AVFrame* frame) {
     }
     r.after.push_back({libav::FramePtr(av_frame_clone(frame)), source});
     r.minAfter = std::min(r.minAfter, source);
+    r.referenceAfter = r.referenceAfter || frame->pict_type != AV_PICTURE_TYPE_B;
     const std::int64_t settled = r.key + r.seenBefore + 1;
-    if (r.minAfter <= settled || r.after.size() > kAlignWindow) CommitAlignment();
+    const std::size_t window = r.referenceAfter ? kAlignWindow : kAlignLongestWindow;
+    if (r.minAfter <= settled || r.after.size() > window) CommitAlignment();
 }
 
 void FrameReader::CommitAlignment() {

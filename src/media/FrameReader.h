@@ -119,6 +119,7 @@ private:
         int seenBefore = 0;           // pictures delivered before the key picture
         std::vector<Pending> after;   // the key picture and those after it
         std::int64_t minAfter = 0;
+        bool referenceAfter = false;  // a picture not a B-picture came after the key picture
     };
 
     FrameReader(std::shared_ptr<FrameTable> table, const ReaderSettings& settings);
