@@ -70,6 +70,7 @@ protected:
     // and that the reader keeps no more pictures than `keepBytes`.
     void Check(Order order, std::size_t randomCount = 200, std::size_t keepBytes = kReaderKeepBytes) {
         const fwtest::Reference& reference = ReferenceOf(path_);
+        ASSERT_FALSE(reference.pictures.empty()) << "the ffmpeg program decoded no picture of " << path_;
         const Case& c = GetParam();
         const Positions rule =
             c.positions == "dts" ? Positions::Dts : c.positions == "pts" ? Positions::Pts : Positions::Ordinal;

@@ -3,9 +3,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "ClipMaker.h"
 #include "TestUtil.h"
@@ -53,21 +55,25 @@ void SaveReference(const Reference& reference, const std::string& cached) {
 bool DecodeWithFfmpeg(const std::string& path, Reference& out) {
     bool ok = false;
     const std::string file = ShellQuoted(path);
-    // The size of the pictures decoded, not the stream's: a Theora picture
-    // region that starts a few pixels in is cropped only to an aligned edge.
-    std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -read_intervals %+#1 -show_entries "
-                                      "stream=codec_name:frame=width,height -of csv=p=0 " + file, ok));
+    std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=width,height,codec_name "
+                                      "-of csv=p=0 " + file, ok));
     std::string codec;
     char comma = 0;
-    if (!ok || !(size >> out.width >> comma >> out.height) || !(size >> codec)) return false;
+    if (!ok || !std::getline(size, codec, ',') || !(size >> out.width >> comma >> out.height)) return false;
     // The VP3 family's frame-threaded decoder does not give the same pictures
     // from run to run; one thread does.
     const bool oneThread = codec == "theora" || codec == "vp3" || codec == "vp4";
     std::stringstream hashes(RunCommand(std::string("ffmpeg -v error") + (oneThread ? " -threads 1" : "") + " -i " + file +
                                         " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 "
                                         "-sws_flags bicubic -c:v rawvideo -f framehash -hash CRC32 pipe:1", ok));
-    for (std::string line; ok && std::getline(hashes, line);)
+    // The size is the pictures' as decoded, where it differs from the stream
+    // header's: a Theora picture region that starts a few pixels in is
+    // cropped only to an aligned edge.
+    constexpr std::string_view kDimensions = "#dimensions 0: ";
+    for (std::string line; ok && std::getline(hashes, line);) {
+        if (line.rfind(kDimensions, 0) == 0) std::sscanf(line.c_str() + kDimensions.size(), "%dx%d", &out.width, &out.height);
         if (line[0] != '#') out.pictures.push_back(std::stoul(line.substr(line.rfind(' ') + 1), nullptr, 16));
+    }
     std::stringstream packets(RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pts,dts,size "
                                          "-of csv=p=0 " + file, ok));
     for (std::string line; ok && std::getline(packets, line);) {
@@ -88,7 +94,7 @@ bool DecodeWithFfmpeg(const std::string& path, Reference& out) {
 bool DecodeReference(const std::string& path, Reference& out) {
     out = Reference{};
     const std::vector<std::uint8_t> bytes = ReadAll(path);
-    const std::string key = "reference 2 " + std::to_string(bytes.size()) + " " +
+    const std::string key = "reference 3 " + std::to_string(bytes.size()) + " " +
                             std::to_string(::crc32(0, bytes.data(), static_cast<uInt>(bytes.size()))) + " " +
                             std::to_string(::adler32(1, bytes.data(), static_cast<uInt>(bytes.size()))) + " " +
                             FfmpegStamp();
