@@ -84,7 +84,8 @@ protected:
         // the clips that start later have no empty chunks before their first.
         const std::int64_t from = rule == Positions::Dts && c.first != 0 ? reference.slots.front() : 0;
         int mismatches = 0;
-        for (std::int32_t frame : Frames(clip, order, randomCount)) {
+        const std::size_t positions = fwtest::RandomPositionsFor(randomCount, clip.GetWidth(), clip.GetHeight());
+        for (std::int32_t frame : Frames(clip, order, positions)) {
             cDIBx dib;
             ASSERT_TRUE(clip.ReadFrame(frame, dib)) << "frame " << frame;
             const std::size_t picture = reference.PictureFor(frame - clip.GetFirstFrame() + from, rule);

@@ -1,5 +1,6 @@
 #include "TestUtil.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +26,13 @@ struct TempRoot {
 };
 
 }  // namespace
+
+std::size_t RandomPositionsFor(std::size_t count, int width, int height) {
+    constexpr double kFullCountPixels = 640.0 * 480.0;
+    const double pixels = std::max(1.0, static_cast<double>(width) * static_cast<double>(height));
+    const double scaled = static_cast<double>(count) * std::min(1.0, kFullCountPixels / pixels);
+    return std::max<std::size_t>((count + 9) / 10, static_cast<std::size_t>(scaled));
+}
 
 std::uint32_t TestSeed(const char* what) {
     const char* given = std::getenv("FRAMEWISE_SEED");

@@ -1,6 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@ std::string TempDir();
 // The seed of a test's random choices: FRAMEWISE_SEED when set, otherwise a
 // fresh one. Printed, so that a failing run can be repeated.
 std::uint32_t TestSeed(const char* what);
+
+// How many of `count` random positions a test fetches in a clip of pictures
+// this size: all up to 640x480, fewer in proportion above it (at least a
+// tenth), so that big pictures keep the test within its timeout in the
+// sanitizer builds, where every big allocation is fresh memory.
+std::size_t RandomPositionsFor(std::size_t count, int width, int height);
 
 // Path of a file of the real-file corpus: in ../shared/corpus beside the
 // clone, else in the copy that scripts/fetch-corpus puts in build/corpus; ""
