@@ -28,7 +28,7 @@ struct TempRoot {
 }  // namespace
 
 std::size_t RandomPositionsFor(std::size_t count, int width, int height) {
-    constexpr double kFullCountPixels = 640.0 * 480.0;
+    constexpr double kFullCountPixels = 480.0 * 360.0;
     const double pixels = std::max(1.0, static_cast<double>(width) * static_cast<double>(height));
     const double scaled = static_cast<double>(count) * std::min(1.0, kFullCountPixels / pixels);
     return std::max<std::size_t>((count + 9) / 10, static_cast<std::size_t>(scaled));

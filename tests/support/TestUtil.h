@@ -17,7 +17,7 @@ std::string TempDir();
 std::uint32_t TestSeed(const char* what);
 
 // How many of `count` random positions a test fetches in a clip of pictures
-// this size: all up to 640x480, fewer in proportion above it (at least a
+// this size: all up to 480x360, fewer in proportion above it (at least a
 // tenth), so that big pictures keep the test within its timeout in the
 // sanitizer builds, where every big allocation is fresh memory.
 std::size_t RandomPositionsFor(std::size_t count, int width, int height);
