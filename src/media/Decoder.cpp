@@ -13,6 +13,35 @@
 
 namespace {
 
+// Calls `visit(at, size)` for each NAL unit of an H.264 packet: length-prefixed
+// (`lengthSize` bytes, big-endian) or, when `lengthSize` is 0, after start codes.
+template <typename Visit>
+void EachNalUnit(const std::uint8_t* data, std::size_t size, int lengthSize, Visit visit) {
+    if (lengthSize > 0) {
+        for (std::size_t at = 0; at + lengthSize <= size;) {
+            std::size_t length = 0;
+            for (int i = 0; i < lengthSize; ++i) length = length << 8 | data[at + i];
+            at += lengthSize;
+            if (length > size - at) return;
+            visit(at, length);
+            at += length;
+        }
+        return;
+    }
+    const auto startAfter = [&](std::size_t from) {
+        for (std::size_t i = from; i + 3 <= size; ++i)
+            if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) return i + 3;
+        return size;
+    };
+    for (std::size_t at = startAfter(0); at < size;) {
+        std::size_t next = startAfter(at);
+        std::size_t end = next < size ? next - 3 : size;
+        while (end > at && data[end - 1] == 0) --end;  // the zero byte of a four-byte start code
+        visit(at, end - at);
+        at = next;
+    }
+}
+
 int DefaultThreads() {
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int>(std::clamp(cores, 1u, 8u));
@@ -140,39 +169,6 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, i
     if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return nullptr;
     return codec;
 }
-
-namespace {
-
-// Calls `visit(at, size)` for each NAL unit of an H.264 packet: length-prefixed
-// (`lengthSize` bytes, big-endian) or, when `lengthSize` is 0, after start codes.
-template <typename Visit>
-void EachNalUnit(const std::uint8_t* data, std::size_t size, int lengthSize, Visit visit) {
-    if (lengthSize > 0) {
-        for (std::size_t at = 0; at + lengthSize <= size;) {
-            std::size_t length = 0;
-            for (int i = 0; i < lengthSize; ++i) length = length << 8 | data[at + i];
-            at += lengthSize;
-            if (length > size - at) return;
-            visit(at, length);
-            at += length;
-        }
-        return;
-    }
-    const auto startAfter = [&](std::size_t from) {
-        for (std::size_t i = from; i + 3 <= size; ++i)
-            if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) return i + 3;
-        return size;
-    };
-    for (std::size_t at = startAfter(0); at < size;) {
-        std::size_t next = startAfter(at);
-        std::size_t end = next < size ? next - 3 : size;
-        while (end > at && data[end - 1] == 0) --end;  // the zero byte of a four-byte start code
-        visit(at, end - at);
-        at = next;
-    }
-}
-
-}  // namespace
 
 std::vector<std::uint8_t> EncoderNotes(const AVCodecParameters* par, const AVPacket* first) {
     std::vector<std::uint8_t> notes;

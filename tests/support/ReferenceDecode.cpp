@@ -55,18 +55,17 @@ void SaveReference(const Reference& reference, const std::string& cached) {
 bool DecodeWithFfmpeg(const std::string& path, Reference& out) {
     bool ok = false;
     const std::string file = ShellQuoted(path);
-    std::stringstream size(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=width,height,codec_name "
+    std::stringstream name(RunCommand("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name "
                                       "-of csv=p=0 " + file, ok));
     std::string codec;
-    char comma = 0;
-    if (!ok || !std::getline(size, codec, ',') || !(size >> out.width >> comma >> out.height)) return false;
+    if (!ok || !(name >> codec)) return false;
     // The VP3 family's frame-threaded decoder does not give the same pictures
     // from run to run; one thread does.
     const bool oneThread = codec == "theora" || codec == "vp3" || codec == "vp4";
     std::stringstream hashes(RunCommand(std::string("ffmpeg -v error") + (oneThread ? " -threads 1" : "") + " -i " + file +
                                         " -map 0:v:0 -fps_mode passthrough -pix_fmt bgr24 "
                                         "-sws_flags bicubic -c:v rawvideo -f framehash -hash CRC32 pipe:1", ok));
-    // The size is the pictures' as decoded, where it differs from the stream
+    // The size is the pictures' as the program decoded them, not the stream
     // header's: a Theora picture region that starts a few pixels in is
     // cropped only to an aligned edge.
     constexpr std::string_view kDimensions = "#dimensions 0: ";
