@@ -251,10 +251,13 @@ private:
 
     // Which table packet `packet` is, when `expected` is the one due; -1 for
     // none (a packet cut short by a seek into its middle). Without positions
-    // packets are counted from the start.
+    // packets are counted from the start. The packet due may come without
+    // its position: after a seek the ASF demuxer gives none for the frames
+    // that follow the first in the same data packet.
     PacketIndex Identify(const AVPacket* packet, PacketIndex expected) const {
         const auto same = [&](PacketIndex i) { return packets_[i].pos == packet->pos && packets_[i].size == packet->size; };
-        if (expected >= 0 && expected < static_cast<PacketIndex>(packets_.size()) && (!known_ || same(expected)))
+        const auto due = [&](PacketIndex i) { return same(i) || (packet->pos < 0 && packets_[i].size == packet->size); };
+        if (expected >= 0 && expected < static_cast<PacketIndex>(packets_.size()) && (!known_ || due(expected)))
             return expected;
         auto [first, last] = byPos_.equal_range(packet->pos);
         for (; known_ && first != last; ++first)
