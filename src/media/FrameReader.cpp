@@ -191,8 +191,23 @@ PacketIndex FrameReader::NextShown(PacketIndex packet) const {
     return packet;
 }
 
+// The n-th shown packet after `packet` (itself for 0); PacketCount() past the last.
+PacketIndex FrameReader::ShownAfter(PacketIndex packet, std::int64_t n) const {
+    for (; n > 0 && packet < PacketCount(); --n) packet = NextShown(packet + 1);
+    return std::min(packet, PacketCount());
+}
+
+// The last shown packet before `packet`, no earlier than `floor`.
+PacketIndex FrameReader::LastShownBefore(PacketIndex packet, PacketIndex floor) const {
+    packet = std::min(packet, PacketCount()) - 1;
+    while (packet > floor && packets_[packet].discard) --packet;
+    return std::max(packet, floor);
+}
+
+// A key packet that is never shown (an edit list's cut lands after it) is no
+// start: a run aligns on its key picture, which the decoder drops.
 PacketIndex FrameReader::KeyAtOrBefore(PacketIndex packet) const {
-    while (packet > 0 && !packets_[packet].key) --packet;
+    while (packet > 0 && (!packets_[packet].key || packets_[packet].discard)) --packet;
     return std::max(packet, 0);
 }
 
@@ -715,7 +730,7 @@ bool FrameReader::Feed() {
         ++stats_.packetsSent;
         // A packet the decoder refuses yields no picture; the stream goes on.
         if (libav::Translate(sent) != libav::Step::Failed) {
-            ++run_.sent;
+            if (!packets_[index].discard) ++run_.sent;
             return true;
         }
     }
@@ -802,18 +817,19 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
 }
 
 // A run that started at key packet k > 0 learns where its pictures belong:
-// the key picture (the one carrying source k) is shown at k + L, where L
-// counts the pictures shown before it that were decoded after it. Those may
-// have been dropped by the decoder (their references lie before k), so L is
-// read off the smallest source among the pictures after the key picture: it
-// is k + L + 1.
+// the key picture (the one carrying source k) is shown at the L-th shown
+// packet after k, where L counts the pictures shown before it that were
+// decoded after it. Those may have been dropped by the decoder (their
+// references lie before k), so L is read off the smallest source among the
+// pictures after the key picture: it is the (L+1)-th shown packet after k.
+// Discard packets between (an edit list's cut) give no picture and no place.
 void FrameReader::AlignStep(AVFrame* frame) {
     Run& r = run_;
     const std::int64_t source = SourceOf(frame);
     if (source == AV_NOPTS_VALUE) {
         // Without sources only the count can place pictures.
         r.after.push_back({libav::FramePtr(av_frame_clone(frame)), r.key});
-        r.minAfter = r.key + r.seenBefore + 1;
+        r.minAfter = ShownAfter(r.key, r.seenBefore + 1);
         CommitAlignment();
         return;
     }
@@ -834,7 +850,7 @@ void FrameReader::AlignStep(AVFrame* frame) {
         r.minAfter = std::numeric_limits<std::int64_t>::max();
         // Without reordering nothing is shown before a key picture.
         if (!reorders_) {
-            CommitLead(r.seenBefore);
+            CommitLead(ShownAfter(r.key, r.seenBefore) - r.key);
             return;
         }
         // A key this reader has placed before needs no second look.
@@ -845,17 +861,17 @@ void FrameReader::AlignStep(AVFrame* frame) {
     r.after.push_back({libav::FramePtr(av_frame_clone(frame)), source});
     r.minAfter = std::min(r.minAfter, source);
     r.referenceAfter = r.referenceAfter || frame->pict_type != AV_PICTURE_TYPE_B;
-    const std::int64_t settled = r.key + r.seenBefore + 1;
+    const std::int64_t settled = ShownAfter(r.key, r.seenBefore + 1);
     const std::size_t window = r.referenceAfter ? kAlignWindow : kAlignLongestWindow;
     if (r.minAfter <= settled || r.after.size() > window) CommitAlignment();
 }
 
 void FrameReader::CommitAlignment() {
     const Run& r = run_;
-    std::int64_t lead = r.seenBefore;
+    PacketIndex at = ShownAfter(r.key, r.seenBefore);
     if (r.after.size() > 1 && r.minAfter != std::numeric_limits<std::int64_t>::max())
-        lead = std::max<std::int64_t>(r.seenBefore, r.minAfter - r.key - 1);
-    CommitLead(std::clamp<std::int64_t>(lead, 0, PacketCount()));
+        at = std::max(at, LastShownBefore(static_cast<PacketIndex>(std::min<std::int64_t>(r.minAfter, PacketCount())), r.key));
+    CommitLead(std::clamp<std::int64_t>(at - r.key, 0, PacketCount()));
 }
 
 // At the decoder's end every picture it will deliver is out: the pictures it
@@ -863,7 +879,8 @@ void FrameReader::CommitAlignment() {
 void FrameReader::CommitAtEnd() {
     const Run& r = run_;
     const std::int64_t delivered = r.seenBefore + static_cast<std::int64_t>(r.after.size());
-    CommitLead(std::clamp<std::int64_t>(r.seenBefore + std::max<std::int64_t>(0, r.sent - delivered), 0, PacketCount()));
+    const PacketIndex at = ShownAfter(r.key, r.seenBefore + std::max<std::int64_t>(0, r.sent - delivered));
+    CommitLead(std::clamp<std::int64_t>(at - r.key, 0, PacketCount()));
 }
 
 bool FrameReader::LostPictures() const {

@@ -106,7 +106,7 @@ private:
         bool ended = false;         // the decoder reported its end
         bool sendPalette = false;
         bool sendNotes = false;     // the encoder's notes go before the key packet
-        std::int64_t sent = 0;      // packets the decoder accepted
+        std::int64_t sent = 0;      // shown packets the decoder accepted
         PacketIndex nextFeed = 0;   // next packet to send
         PacketIndex nextOut = 0;    // packet the next picture belongs to (Aligned)
         PacketIndex firstValid = 0; // first packet whose picture this run decodes correctly
@@ -127,6 +127,8 @@ private:
     PacketIndex PacketFor(std::int64_t position) const;
     PacketIndex ShownPacket(std::int64_t position) const;
     PacketIndex NextShown(PacketIndex packet) const;
+    PacketIndex ShownAfter(PacketIndex packet, std::int64_t n) const;
+    PacketIndex LastShownBefore(PacketIndex packet, PacketIndex floor) const;
     PacketIndex KeyAtOrBefore(PacketIndex packet) const;
     PacketIndex BackReach(PacketIndex packet, PacketIndex capacity) const;
     bool SpareCoreAhead(PacketIndex packet) const;

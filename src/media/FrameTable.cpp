@@ -152,6 +152,9 @@ std::vector<TablePacket> ChunksFromScan(AVFormatContext* fmt, int streamIndex, s
 
 // ---- Every other container: packets read through the demuxer ----------------
 
+// The timestamp a packet is sought by: its decode time where the demuxer gives one.
+std::int64_t SeekTimestamp(std::int64_t dts, std::int64_t pts) { return dts != AV_NOPTS_VALUE ? dts : pts; }
+
 // Runs read consecutive packets, which the demuxer gives in order. A run that
 // starts elsewhere seeks the demuxer and recognises the packets it gives by
 // their position and size, so timestamps that jump or restart do not matter.
@@ -259,10 +262,17 @@ private:
         const auto due = [&](PacketIndex i) { return same(i) || (packet->pos < 0 && packets_[i].size == packet->size); };
         if (expected >= 0 && expected < static_cast<PacketIndex>(packets_.size()) && (!known_ || due(expected)))
             return expected;
+        // An edit list may show the same sample twice (two edits over it):
+        // the demuxer's timestamp tells the copies apart.
+        PacketIndex found = -1;
         auto [first, last] = byPos_.equal_range(packet->pos);
-        for (; known_ && first != last; ++first)
-            if (same(first->second)) return first->second;
-        return -1;
+        for (; known_ && first != last; ++first) {
+            const PacketIndex i = first->second;
+            if (!same(i)) continue;
+            if (packets_[i].ts == SeekTimestamp(packet->dts, packet->pts)) return i;
+            if (found < 0 || i < found) found = i;
+        }
+        return found;
     }
 
     // Seeks so that the demuxer's next packet of the stream is a known one at
@@ -334,8 +344,6 @@ private:
     PacketIndex heldIndex_ = -1;  // which one it is, -1 when none is held
     bool timesFilled_ = false;
 };
-
-std::int64_t SeekTimestamp(std::int64_t dts, std::int64_t pts) { return dts != AV_NOPTS_VALUE ? dts : pts; }
 
 // MP4, MOV and 3GP: the sample table the demuxer read at open, edit lists
 // applied (samples cut by an edit are kept as discard packets). Fragmented
