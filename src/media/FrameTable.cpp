@@ -294,10 +294,17 @@ private:
     // By timestamp `ts`; `orStart`: by bytes to the file's start when that fails.
     bool SeekTo(std::int64_t ts, bool orStart) {
         AVFormatContext* fmt = Demuxer();
+        if (orStart && !known_) {
+            // Without positions to recognise packets by, only the file's
+            // start is a known place: the first packet's timestamp may come
+            // again later (a file joined from two), where a seek by it lands.
+            if (av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE) < 0) return false;
+            cursor_ = 0;
+            return true;
+        }
         const bool seeked = ts != AV_NOPTS_VALUE && av_seek_frame(fmt, stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
         if (!seeked && (!orStart || av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BYTE) < 0)) return false;
-        // Without positions to recognise packets by, the start is packet 0.
-        cursor_ = orStart && !known_ ? 0 : -1;
+        cursor_ = -1;
         return true;
     }
 
