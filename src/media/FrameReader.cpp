@@ -736,7 +736,11 @@ bool FrameReader::Feed() {
     }
     if (run_.flushed) return false;
     run_.flushed = true;
-    return libav::Translate(avcodec_send_packet(codec_, nullptr)) != libav::Step::Failed;
+    // The end is sent even where this reports an error: avcodec_send_packet
+    // also reports the decoding of packets sent before (a run from a packet
+    // the index calls a key but that is none), and the decoder drains anyway.
+    avcodec_send_packet(codec_, nullptr);
+    return true;
 }
 
 // The packet carries its index as timestamps, so each picture tells which
