@@ -651,6 +651,7 @@ void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
     run_.key = key;
     run_.nextFeed = key;
     run_.sendPalette = !palette_.empty();
+    run_.palette = palette_;
     run_.sendNotes = key > 0 && !encoderNotes_.empty();
     // From the first packet the numbering holds by definition.
     run_.mode = key == 0 ? Mode::Aligned : Mode::Aligning;
@@ -751,9 +752,18 @@ bool FrameReader::ReadPacket(PacketIndex index, AVPacket* packet) {
     packet->flags &= ~(AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD);
     if (packets_[index].key) packet->flags |= AV_PKT_FLAG_KEY;
     if (packets_[index].discard) packet->flags |= AV_PKT_FLAG_DISCARD;
+    // Colours that change in the stream change before their packet, and a
+    // run from a later key starts with those in effect there.
+    const std::vector<PaletteChange>& changes = table_->PaletteChanges();
+    for (; run_.nextChange < changes.size() && changes[run_.nextChange].at <= index; ++run_.nextChange) {
+        const PaletteChange& change = changes[run_.nextChange];
+        run_.palette.resize(AVPALETTE_SIZE);
+        std::memcpy(run_.palette.data() + 4 * change.first, change.colours.data(), 4 * change.colours.size());
+        run_.sendPalette = true;
+    }
     if (run_.sendPalette) {
         if (std::uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
-            std::memcpy(side, palette_.data(), AVPALETTE_SIZE);
+            std::memcpy(side, run_.palette.data(), AVPALETTE_SIZE);
         run_.sendPalette = false;
     }
     if (run_.sendNotes) {

@@ -105,6 +105,8 @@ private:
         bool flushed = false;       // the end-of-stream packet was sent
         bool ended = false;         // the decoder reported its end
         bool sendPalette = false;
+        std::vector<std::uint8_t> palette;  // the colours in effect, AV_PKT_DATA_PALETTE
+        std::size_t nextChange = 0;         // the table's first palette change not yet applied
         bool sendNotes = false;     // the encoder's notes go before the key packet
         std::int64_t sent = 0;      // shown packets the decoder accepted
         PacketIndex nextFeed = 0;   // next packet to send

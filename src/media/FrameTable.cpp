@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <unordered_map>
@@ -10,6 +12,10 @@
 
 #include "media/DemuxSource.h"
 #include "media/SampleTimes.h"
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
 
 namespace {
 
@@ -67,11 +73,12 @@ bool CountsFrames(const AVStream* st) {
 
 class AviChunks : public FrameTable {
 public:
-    AviChunks(std::shared_ptr<DemuxSource> source, std::vector<TablePacket> chunks)
+    AviChunks(std::shared_ptr<DemuxSource> source, std::vector<TablePacket> chunks, std::vector<PaletteChange> palettes)
         : source_(std::move(source)), url_(source_->format->url ? source_->format->url : ""),
           fileSize_(source_->fileSize) {
         packets_ = std::move(chunks);
         rule_ = PositionRule::Chunks;
+        paletteChanges_ = std::move(palettes);
     }
 
     bool Read(PacketIndex index, AVPacket* packet) override {
@@ -124,6 +131,74 @@ std::vector<TablePacket> ChunksFromIndex(AVStream* st, std::int64_t firstTimesta
         chunks.back().pts = chunks.back().dts = e->timestamp;  // a chunk's time is its place in the stream
     }
     return chunks;
+}
+
+std::string FourCC(const std::uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 4); }
+
+// The entries of an AVI file's 'idx1' (16 bytes each), and where its 'movi'
+// list's data starts; no entries when the file has none.
+std::vector<std::uint8_t> ReadIdx1(AVIOContext* io, std::int64_t& movi) {
+    std::vector<std::uint8_t> index;
+    std::uint8_t head[12];
+    movi = -1;
+    if (avio_seek(io, 0, SEEK_SET) < 0 || avio_read(io, head, 12) != 12 || FourCC(head) != "RIFF") return index;
+    const std::int64_t riffEnd = 8 + static_cast<std::int64_t>(AV_RL32(head + 4));
+    const std::int64_t fileSize = avio_size(io);
+    for (std::int64_t at = 12; at + 8 <= riffEnd && avio_seek(io, at, SEEK_SET) >= 0;) {
+        const int got = avio_read(io, head, 12);
+        if (got < 8) break;
+        const std::int64_t size = AV_RL32(head + 4);
+        if (got == 12 && FourCC(head) == "LIST" && FourCC(head + 8) == "movi") movi = at + 8;
+        if (FourCC(head) == "idx1" && movi >= 0) {
+            const std::int64_t room = fileSize > 0 ? std::max<std::int64_t>(0, fileSize - at - 8) : size;
+            index.resize(static_cast<std::size_t>(std::min(size, room)) / 16 * 16);
+            const int read = avio_seek(io, at + 8, SEEK_SET) < 0 ? 0 : avio_read(io, index.data(), static_cast<int>(index.size()));
+            index.resize(static_cast<std::size_t>(std::max(read, 0)) / 16 * 16);
+            return index;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return index;
+}
+
+// The palette changes ('##pc' chunks) of AVI stream `stream` that the file's
+// 'idx1' lists, each placed at the first of `chunks` after it. The demuxer
+// hands them only to the packets it reads itself.
+std::vector<PaletteChange> PaletteChangesFromIdx1(AVIOContext* io, int stream, const std::vector<TablePacket>& chunks) {
+    std::vector<PaletteChange> changes;
+    std::int64_t movi = -1;
+    const std::vector<std::uint8_t> index = io && !chunks.empty() ? ReadIdx1(io, movi) : std::vector<std::uint8_t>{};
+    char name[8];
+    std::snprintf(name, sizeof name, "%02d", stream % 100);
+    const std::string ckid = std::string(name) + "pc";
+    std::int64_t base = -1;  // offsets count from 'movi' or from the file's start
+    std::vector<std::uint8_t> body(4 + 4 * 256);
+    for (std::size_t e = 0; e < index.size(); e += 16) {
+        const std::uint8_t* entry = index.data() + e;
+        const std::int64_t offset = AV_RL32(entry + 8);
+        if (base < 0) {
+            std::uint8_t seen[4] = {};
+            const bool relative = avio_seek(io, movi + offset, SEEK_SET) >= 0 && avio_read(io, seen, 4) == 4 &&
+                                  std::memcmp(seen, entry, 4) == 0;
+            base = relative ? movi : 0;
+        }
+        const std::uint32_t size = AV_RL32(entry + 12);
+        if (FourCC(entry) != ckid || size < 4 || size > body.size()) continue;
+        const std::int64_t pos = base + offset;
+        const int length = static_cast<int>(size);
+        if (avio_seek(io, pos + 8, SEEK_SET) < 0 || avio_read(io, body.data(), length) != length) continue;
+        const auto next = std::upper_bound(chunks.begin(), chunks.end(), pos,
+                                           [](std::int64_t p, const TablePacket& c) { return p < c.pos; });
+        if (next == chunks.end()) continue;
+        PaletteChange change;
+        change.at = static_cast<PacketIndex>(next - chunks.begin());
+        change.first = body[0];
+        const int count = std::min<int>(body[1] ? body[1] : 256, (length - 4) / 4);
+        for (int k = 0; k < count && change.first + k < 256; ++k)
+            change.colours.push_back(0xFF000000u | AV_RB32(body.data() + 4 + 4 * k) >> 8);
+        changes.push_back(std::move(change));
+    }
+    return changes;
 }
 
 // A file without an index: walk the packets once to list the chunks. The
@@ -445,7 +520,13 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     if (IsAvi(fmt)) {
         std::vector<TablePacket> chunks = ChunksFromIndex(st, aviFirstTimestamp);
         if (chunks.empty()) chunks = ChunksFromScan(fmt, streamIndex, aviFirstTimestamp);
-        return std::make_shared<AviChunks>(std::move(source), std::move(chunks));
+        std::vector<PaletteChange> palettes;
+        if (st->codecpar->bits_per_coded_sample > 0 && st->codecpar->bits_per_coded_sample <= 8) {
+            const std::int64_t where = avio_tell(fmt->pb);  // left as the demuxer had it
+            palettes = PaletteChangesFromIdx1(fmt->pb, streamIndex, chunks);
+            avio_seek(fmt->pb, where, SEEK_SET);
+        }
+        return std::make_shared<AviChunks>(std::move(source), std::move(chunks), std::move(palettes));
     }
     std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
     if (!table) table = FromPass(std::move(source), st, progress, cancelled);

@@ -47,6 +47,14 @@ struct TablePacket {
 
 enum class PositionRule { Chunks, FrameSlots, Ranks };
 
+// New colours of a paletted AVI stream (a '##pc' chunk): entries `first` on,
+// as AV_PKT_DATA_PALETTE holds them (0xAARRGGBB), in effect from packet `at`.
+struct PaletteChange {
+    PacketIndex at = 0;
+    int first = 0;
+    std::vector<std::uint32_t> colours;
+};
+
 class FrameTable {
 public:
     virtual ~FrameTable() = default;
@@ -67,10 +75,13 @@ public:
     // while this table is in use. Made on the thread that uses this table;
     // the copy then belongs to the other thread alone.
     virtual std::shared_ptr<FrameTable> Reopened() const = 0;
+    // In packet order; empty but for paletted AVI streams whose colours change.
+    const std::vector<PaletteChange>& PaletteChanges() const { return paletteChanges_; }
 
 protected:
     std::vector<TablePacket> packets_;
     PositionRule rule_ = PositionRule::Ranks;
+    std::vector<PaletteChange> paletteChanges_;
 };
 
 // The table of stream `streamIndex`, by the container's family. AVI chunks
