@@ -650,8 +650,8 @@ void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
     run_.errors = errors_.Count();  // after the flush: the errors of runs before are in
     run_.key = key;
     run_.nextFeed = key;
-    run_.sendPalette = !palette_.empty();
-    run_.palette = palette_;
+    run_.palette = palette_.empty() ? table_->StreamPalette() : palette_;
+    run_.sendPalette = !run_.palette.empty();
     run_.sendNotes = key > 0 && !encoderNotes_.empty();
     // From the first packet the numbering holds by definition.
     run_.mode = key == 0 ? Mode::Aligned : Mode::Aligning;
@@ -761,7 +761,7 @@ bool FrameReader::ReadPacket(PacketIndex index, AVPacket* packet) {
         std::memcpy(run_.palette.data() + 4 * change.first, change.colours.data(), 4 * change.colours.size());
         run_.sendPalette = true;
     }
-    if (run_.sendPalette) {
+    if (run_.sendPalette && !av_packet_get_side_data(packet, AV_PKT_DATA_PALETTE, nullptr)) {
         if (std::uint8_t* side = av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE))
             std::memcpy(side, run_.palette.data(), AVPALETTE_SIZE);
         run_.sendPalette = false;

@@ -227,6 +227,13 @@ std::vector<TablePacket> ChunksFromScan(AVFormatContext* fmt, int streamIndex, s
 
 // ---- Every other container: packets read through the demuxer ----------------
 
+// The colours `packet` carries (AV_PKT_DATA_PALETTE); none when it carries none.
+std::vector<std::uint8_t> PaletteOf(const AVPacket* packet) {
+    std::size_t size = 0;
+    const std::uint8_t* colours = av_packet_get_side_data(packet, AV_PKT_DATA_PALETTE, &size);
+    return colours && size == AVPALETTE_SIZE ? std::vector<std::uint8_t>(colours, colours + size) : std::vector<std::uint8_t>{};
+}
+
 // The timestamp a packet is sought by: its decode time where the demuxer gives one.
 std::int64_t SeekTimestamp(std::int64_t dts, std::int64_t pts) { return dts != AV_NOPTS_VALUE ? dts : pts; }
 
@@ -257,6 +264,8 @@ public:
           timesFilled_(true) {}
 
     std::shared_ptr<FrameTable> Reopened() const override { return std::make_shared<DemuxedPackets>(*this); }
+
+    void KeepPalette(std::vector<std::uint8_t> palette) { streamPalette_ = std::move(palette); }
 
     bool Read(PacketIndex index, AVPacket* packet) override {
         if (!held_ || (!Demuxer() && !Reopen())) return false;
@@ -321,6 +330,7 @@ private:
 
     bool ReadOwn(AVPacket* packet) {
         while (av_read_frame(Demuxer(), packet) >= 0) {
+            if (packet->stream_index == stream_) NotePalette(packet);
             if (packet->stream_index == stream_ && packet->size > 0) return true;
             av_packet_unref(packet);
         }
@@ -481,7 +491,9 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
     Progress progress(handler);
     const double size = source->fileSize > 0 ? static_cast<double>(source->fileSize) : 0.0;
     bool going = progress.Report(0.0, true);
+    std::vector<std::uint8_t> palette;  // the demuxer gives it once, here
     while (going && pkt && av_read_frame(fmt, pkt.get()) >= 0) {
+        if (pkt->stream_index == st->index && palette.empty()) palette = PaletteOf(pkt.get());
         if (pkt->stream_index == st->index && pkt->size > 0) {
             packets.push_back({pkt->pos, pkt->size, 0, SeekTimestamp(pkt->dts, pkt->pts),
                                (pkt->flags & AV_PKT_FLAG_KEY) != 0, (pkt->flags & AV_PKT_FLAG_DISCARD) != 0});
@@ -498,12 +510,18 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
         return nullptr;
     }
     const PositionRule rule = CountsFrames(st) && allTimed ? PositionRule::FrameSlots : PositionRule::Ranks;
-    return std::make_shared<DemuxedPackets>(std::move(source), st->index, std::move(packets), rule, times);
+    auto table = std::make_shared<DemuxedPackets>(std::move(source), st->index, std::move(packets), rule, times);
+    table->KeepPalette(std::move(palette));
+    return table;
 }
 
 bool IsAvi(const AVFormatContext* fmt) { return std::string_view(fmt->iformat->name) == "avi"; }
 
 }  // namespace
+
+void FrameTable::NotePalette(const AVPacket* packet) {
+    if (streamPalette_.empty()) streamPalette_ = PaletteOf(packet);
+}
 
 std::int64_t FrameTable::PositionCount() const {
     for (auto it = packets_.rbegin(); it != packets_.rend(); ++it)

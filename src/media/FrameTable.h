@@ -77,11 +77,18 @@ public:
     virtual std::shared_ptr<FrameTable> Reopened() const = 0;
     // In packet order; empty but for paletted AVI streams whose colours change.
     const std::vector<PaletteChange>& PaletteChanges() const { return paletteChanges_; }
+    // The colours (AV_PKT_DATA_PALETTE) a demuxer gave a paletted stream:
+    // MOV and Matroska hand them only to the first packet they read, whoever
+    // reads it; empty until a packet has come with them.
+    const std::vector<std::uint8_t>& StreamPalette() const { return streamPalette_; }
 
 protected:
     std::vector<TablePacket> packets_;
     PositionRule rule_ = PositionRule::Ranks;
     std::vector<PaletteChange> paletteChanges_;
+    std::vector<std::uint8_t> streamPalette_;
+    // Keeps the colours `packet` carries as the stream's, if it is the first to.
+    void NotePalette(const AVPacket* packet);
 };
 
 // The table of stream `streamIndex`, by the container's family. AVI chunks
