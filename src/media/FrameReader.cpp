@@ -662,6 +662,7 @@ void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
 AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
     target_ = target;
     targetFrame_.reset();
+    falseKeys_ = 0;
     for (int restarts = 0;;) {
         if (targetFrame_) return targetFrame_.get();
         if (interrupt_ && interrupt_->load(std::memory_order_relaxed)) return nullptr;
@@ -691,7 +692,9 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
             run_.ended = true;
             const bool aligning = run_.mode == Mode::Aligning;
             const bool noKeyPicture = aligning && run_.after.empty();
-            if (noKeyPicture) GiveUpKey();  // the index calls it a key packet, the decoder does not
+            // The index calls it a key packet, the decoder does not: nor any
+            // key packet after it that gave no picture.
+            if (noKeyPicture) GiveUpKeysBefore(std::min<std::int64_t>(run_.minBefore, run_.nextFeed));
             const bool lost = aligning ? LostPictures() : run_.nextOut < PacketCount();
             if (run_.key > 0 && (noKeyPicture || (lost && shortTail_ == kNoPacket))) {
                 // A run from a later key delivered fewer pictures than it was
@@ -705,7 +708,7 @@ AVFrame* FrameReader::DecodeUntil(PacketIndex target) {
                 store_.ForgetFrom(run_.key);
                 if (sink_.misplaced) sink_.misplaced(run_.key);
                 if (ahead_) ahead_->ForgetFrom(run_.key);
-                StartRun(StartKeyFor(target), target);
+                StartRun(noKeyPicture ? StartBeforeFalseKey() : StartKeyFor(target), target);
                 if (++restarts > 64) return nullptr;
                 continue;
             }
@@ -850,13 +853,14 @@ void FrameReader::AlignStep(AVFrame* frame) {
     if (r.after.empty()) {
         if (source == r.key && IsPredicted(frame)) {
             GiveUpKey();  // the index calls it a key packet, the decoder does not
-            StartRun(StartKeyFor(target_), target_);
+            StartRun(StartBeforeFalseKey(), target_);
             return;
         }
         if (source != r.key) {
+            r.minBefore = std::min(r.minBefore, source);
             if (++r.seenBefore > static_cast<int>(kAlignWindow)) {
-                GiveUpKey();
-                StartRun(StartKeyFor(target_), target_);
+                GiveUpKeysBefore(r.minBefore);
+                StartRun(StartBeforeFalseKey(), target_);
             }
             return;
         }
@@ -920,6 +924,21 @@ void FrameReader::CommitLead(std::int64_t lead) {
 
 void FrameReader::GiveUpKey() {
     if (run_.key > 0) packets_[run_.key].key = false;
+}
+
+// The run's key packet gave no picture, and the decoder took up the stream
+// only at `end` (the smallest packet a picture came from): no key packet
+// from the run's key up to there is one. An AVI index may flag every chunk.
+// Where to start after a run from a false key: one key earlier at first,
+// then twice as far back each time, so that a stretch of false keys costs a
+// few runs, not one each.
+PacketIndex FrameReader::StartBeforeFalseKey() {
+    const PacketIndex back = run_.key - (PacketIndex{1} << std::min(falseKeys_++, 30));
+    return std::min(StartKeyFor(target_), KeyAtOrBefore(std::max<PacketIndex>(back, 0)));
+}
+
+void FrameReader::GiveUpKeysBefore(std::int64_t end) {
+    for (PacketIndex p = std::max(run_.key, 1); p < std::min<std::int64_t>(end, PacketCount()); ++p) packets_[p].key = false;
 }
 
 // ---- Conversion ------------------------------------------------------------

@@ -119,6 +119,7 @@ private:
         libav::FramePtr lastFrame;
         // Alignment of a run that started at a key packet after the first.
         int seenBefore = 0;           // pictures delivered before the key picture
+        std::int64_t minBefore = std::numeric_limits<std::int64_t>::max();  // their smallest source
         std::vector<Pending> after;   // the key picture and those after it
         std::int64_t minAfter = 0;
         bool referenceAfter = false;  // a picture not a B-picture came after the key picture
@@ -168,6 +169,8 @@ private:
     bool LostPictures() const;
     void CommitLead(std::int64_t lead);
     void GiveUpKey();
+    void GiveUpKeysBefore(std::int64_t end);
+    PacketIndex StartBeforeFalseKey();
     std::shared_ptr<const std::uint8_t[]> Convert(const AVFrame* frame, PacketIndex packet);
     std::shared_ptr<std::uint8_t[]> FreeBuffer();
     int PacketCount() const { return static_cast<int>(packets_.size()); }
@@ -197,6 +200,7 @@ private:
     // The first key packet found whose run loses pictures at the stream's
     // end; targets from there on start at an earlier key.
     PacketIndex shortTail_ = kNoPacket;
+    int falseKeys_ = 0;  // runs from false key packets in this request (StartBeforeFalseKey)
     std::vector<char> kinds_;  // per packet: its picture's FrameKind once decoded
     std::vector<std::uint8_t> fields_;  // per packet: its picture's field flags once decoded (kField*)
     DecodedFormat lastFormat_;          // of the last picture decoded
