@@ -24,10 +24,25 @@ PositionFacts::PositionFacts(std::shared_ptr<FrameTable> table, int timeBaseNum,
         }
     const bool allTimed = std::all_of(picture_.begin(), picture_.end(),
                                       [&](PacketIndex i) { return packets[i].pts != TablePacket::kNoTime; });
-    if (byTime && allTimed)
-        std::stable_sort(picture_.begin(), picture_.end(),
-                         [&](PacketIndex a, PacketIndex b) { return packets[a].pts < packets[b].pts; });
+    if (byTime && allTimed) SortByTimeWithinRuns(packets);
     count_ = table_->PositionCount();
+}
+
+// Presentation order by pts, run by run: where decode times go back (a file
+// joined from two, a recording that restarted its clock), the decoder goes on
+// delivering pictures in stream order, so a later run's pictures come after
+// every picture of the run before, whatever their times.
+void PositionFacts::SortByTimeWithinRuns(const std::vector<TablePacket>& packets) {
+    const auto earlier = [&](PacketIndex a, PacketIndex b) { return packets[a].pts < packets[b].pts; };
+    auto begin = picture_.begin();
+    for (auto it = picture_.begin(); it != picture_.end(); ++it) {
+        const bool restarts = it != begin && packets[*it].dts != TablePacket::kNoTime &&
+                              packets[*(it - 1)].dts != TablePacket::kNoTime && packets[*it].dts < packets[*(it - 1)].dts;
+        if (!restarts) continue;
+        std::stable_sort(begin, it, earlier);
+        begin = it;
+    }
+    std::stable_sort(begin, picture_.end(), earlier);
 }
 
 FrameFacts PositionFacts::At(std::int64_t position) const {

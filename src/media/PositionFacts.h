@@ -67,6 +67,7 @@ public:
     std::vector<std::int64_t> KeyPositions() const;
 
 private:
+    void SortByTimeWithinRuns(const std::vector<TablePacket>& packets);
     std::shared_ptr<FrameTable> table_;
     int tbNum_, tbDen_;
     std::int64_t count_ = 0;
