@@ -926,9 +926,6 @@ void FrameReader::GiveUpKey() {
     if (run_.key > 0) packets_[run_.key].key = false;
 }
 
-// The run's key packet gave no picture, and the decoder took up the stream
-// only at `end` (the smallest packet a picture came from): no key packet
-// from the run's key up to there is one. An AVI index may flag every chunk.
 // Where to start after a run from a false key: one key earlier at first,
 // then twice as far back each time, so that a stretch of false keys costs a
 // few runs, not one each.
@@ -937,6 +934,9 @@ PacketIndex FrameReader::StartBeforeFalseKey() {
     return std::min(StartKeyFor(target_), KeyAtOrBefore(std::max<PacketIndex>(back, 0)));
 }
 
+// The run's key packet gave no picture, and the decoder took up the stream
+// only at `end` (the smallest packet a picture came from): no key packet
+// from the run's key up to there is one. An AVI index may flag every chunk.
 void FrameReader::GiveUpKeysBefore(std::int64_t end) {
     for (PacketIndex p = std::max(run_.key, 1); p < std::min<std::int64_t>(end, PacketCount()); ++p) packets_[p].key = false;
 }
