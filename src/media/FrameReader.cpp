@@ -119,20 +119,6 @@ bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
 
-    // An AVI stream's colours stand after its format block, and the demuxer
-    // hands them only to the first packet it reads; chunks are read here
-    // directly, so the palette travels with the first packet of every run.
-    const int bits = par->bits_per_coded_sample;
-    if (table_->Rule() == PositionRule::Chunks && bits > 0 && bits <= 8 && par->extradata_size >= 4) {
-        const int entries = std::min(1 << bits, par->extradata_size / 4);
-        palette_.assign(AVPALETTE_SIZE, 0);
-        const std::uint8_t* src = par->extradata + par->extradata_size - 4 * entries;
-        for (int i = 0; i < entries; ++i) {
-            const std::uint32_t argb = 0xFF000000u | src[4 * i] | src[4 * i + 1] << 8 | src[4 * i + 2] << 16;
-            std::memcpy(palette_.data() + 4 * i, &argb, 4);
-        }
-    }
-
     // A run from the first packet reads the encoder's notes there; one from a
     // later key is sent them before its key packet.
     if (par->codec_id == AV_CODEC_ID_H264 && PacketCount() > 0 && table_->Read(0, packet_.get())) {
@@ -650,7 +636,7 @@ void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
     run_.errors = errors_.Count();  // after the flush: the errors of runs before are in
     run_.key = key;
     run_.nextFeed = key;
-    run_.palette = palette_.empty() ? table_->StreamPalette() : palette_;
+    run_.palette = table_->StreamPalette();
     run_.sendPalette = !run_.palette.empty();
     run_.sendNotes = key > 0 && !encoderNotes_.empty();
     // From the first packet the numbering holds by definition.

@@ -193,7 +193,6 @@ private:
     libav::PacketPtr packet_;
     libav::FramePtr frame_;
     std::optional<PictureConverter> converter_;
-    std::vector<std::uint8_t> palette_;  // AV_PKT_DATA_PALETTE for <= 8-bit streams
     std::vector<std::uint8_t> encoderNotes_;  // EncoderNotes of the first packet
     PictureStore store_;
     std::unordered_map<PacketIndex, int> leading_;  // key packet -> pictures shown before it

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -10,6 +9,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "media/AviHeaders.h"
 #include "media/DemuxSource.h"
 #include "media/SampleTimes.h"
 
@@ -73,12 +73,14 @@ bool CountsFrames(const AVStream* st) {
 
 class AviChunks : public FrameTable {
 public:
-    AviChunks(std::shared_ptr<DemuxSource> source, std::vector<TablePacket> chunks, std::vector<PaletteChange> palettes)
+    AviChunks(std::shared_ptr<DemuxSource> source, std::vector<TablePacket> chunks, std::vector<std::uint8_t> palette,
+              std::vector<PaletteChange> changes)
         : source_(std::move(source)), url_(source_->format->url ? source_->format->url : ""),
           fileSize_(source_->fileSize) {
         packets_ = std::move(chunks);
         rule_ = PositionRule::Chunks;
-        paletteChanges_ = std::move(palettes);
+        streamPalette_ = std::move(palette);
+        paletteChanges_ = std::move(changes);
     }
 
     bool Read(PacketIndex index, AVPacket* packet) override {
@@ -133,23 +135,23 @@ std::vector<TablePacket> ChunksFromIndex(AVStream* st, std::int64_t firstTimesta
     return chunks;
 }
 
-std::string FourCC(const std::uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 4); }
-
 // The entries of an AVI file's 'idx1' (16 bytes each), and where its 'movi'
 // list's data starts; no entries when the file has none.
 std::vector<std::uint8_t> ReadIdx1(AVIOContext* io, std::int64_t& movi) {
     std::vector<std::uint8_t> index;
     std::uint8_t head[12];
     movi = -1;
-    if (avio_seek(io, 0, SEEK_SET) < 0 || avio_read(io, head, 12) != 12 || FourCC(head) != "RIFF") return index;
+    if (avio_seek(io, 0, SEEK_SET) < 0 || avio_read(io, head, 12) != 12 || AV_RL32(head) != FourCC('R', 'I', 'F', 'F'))
+        return index;
     const std::int64_t riffEnd = 8 + static_cast<std::int64_t>(AV_RL32(head + 4));
     const std::int64_t fileSize = avio_size(io);
     for (std::int64_t at = 12; at + 8 <= riffEnd && avio_seek(io, at, SEEK_SET) >= 0;) {
         const int got = avio_read(io, head, 12);
         if (got < 8) break;
         const std::int64_t size = AV_RL32(head + 4);
-        if (got == 12 && FourCC(head) == "LIST" && FourCC(head + 8) == "movi") movi = at + 8;
-        if (FourCC(head) == "idx1" && movi >= 0) {
+        if (got == 12 && AV_RL32(head) == FourCC('L', 'I', 'S', 'T') && AV_RL32(head + 8) == FourCC('m', 'o', 'v', 'i'))
+            movi = at + 8;
+        if (AV_RL32(head) == FourCC('i', 'd', 'x', '1') && movi >= 0) {
             const std::int64_t room = fileSize > 0 ? std::max<std::int64_t>(0, fileSize - at - 8) : size;
             index.resize(static_cast<std::size_t>(std::min(size, room)) / 16 * 16);
             const int read = avio_seek(io, at + 8, SEEK_SET) < 0 ? 0 : avio_read(io, index.data(), static_cast<int>(index.size()));
@@ -168,9 +170,7 @@ std::vector<PaletteChange> PaletteChangesFromIdx1(AVIOContext* io, int stream, c
     std::vector<PaletteChange> changes;
     std::int64_t movi = -1;
     const std::vector<std::uint8_t> index = io && !chunks.empty() ? ReadIdx1(io, movi) : std::vector<std::uint8_t>{};
-    char name[8];
-    std::snprintf(name, sizeof name, "%02d", stream % 100);
-    const std::string ckid = std::string(name) + "pc";
+    const std::uint32_t ckid = FourCC(static_cast<char>('0' + stream / 10 % 10), static_cast<char>('0' + stream % 10), 'p', 'c');
     std::int64_t base = -1;  // offsets count from 'movi' or from the file's start
     std::vector<std::uint8_t> body(4 + 4 * 256);
     for (std::size_t e = 0; e < index.size(); e += 16) {
@@ -183,7 +183,7 @@ std::vector<PaletteChange> PaletteChangesFromIdx1(AVIOContext* io, int stream, c
             base = relative ? movi : 0;
         }
         const std::uint32_t size = AV_RL32(entry + 12);
-        if (FourCC(entry) != ckid || size < 4 || size > body.size()) continue;
+        if (AV_RL32(entry) != ckid || size < 4 || size > body.size()) continue;
         const std::int64_t pos = base + offset;
         const int length = static_cast<int>(size);
         if (avio_seek(io, pos + 8, SEEK_SET) < 0 || avio_read(io, body.data(), length) != length) continue;
@@ -199,6 +199,21 @@ std::vector<PaletteChange> PaletteChangesFromIdx1(AVIOContext* io, int stream, c
         changes.push_back(std::move(change));
     }
     return changes;
+}
+
+// An AVI stream's colours, which stand after its format block; none for a
+// stream of more than 8 bits.
+std::vector<std::uint8_t> PaletteOfFormat(const AVCodecParameters* par) {
+    const int bits = par->bits_per_coded_sample;
+    if (bits <= 0 || bits > 8 || par->extradata_size < 4) return {};
+    const int entries = std::min(1 << bits, par->extradata_size / 4);
+    std::vector<std::uint8_t> palette(AVPALETTE_SIZE, 0);
+    const std::uint8_t* src = par->extradata + par->extradata_size - 4 * entries;
+    for (int i = 0; i < entries; ++i) {
+        const std::uint32_t argb = 0xFF000000u | src[4 * i] | src[4 * i + 1] << 8 | src[4 * i + 2] << 16;
+        std::memcpy(palette.data() + 4 * i, &argb, 4);
+    }
+    return palette;
 }
 
 // A file without an index: walk the packets once to list the chunks. The
@@ -538,13 +553,16 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     if (IsAvi(fmt)) {
         std::vector<TablePacket> chunks = ChunksFromIndex(st, aviFirstTimestamp);
         if (chunks.empty()) chunks = ChunksFromScan(fmt, streamIndex, aviFirstTimestamp);
-        std::vector<PaletteChange> palettes;
+        // The demuxer hands the colours and their changes only to the packets
+        // it reads itself; chunks are read here straight from the file.
+        std::vector<std::uint8_t> palette = PaletteOfFormat(st->codecpar);
+        std::vector<PaletteChange> changes;
         if (st->codecpar->bits_per_coded_sample > 0 && st->codecpar->bits_per_coded_sample <= 8) {
             const std::int64_t where = avio_tell(fmt->pb);  // left as the demuxer had it
-            palettes = PaletteChangesFromIdx1(fmt->pb, streamIndex, chunks);
+            changes = PaletteChangesFromIdx1(fmt->pb, streamIndex, chunks);
             avio_seek(fmt->pb, where, SEEK_SET);
         }
-        return std::make_shared<AviChunks>(std::move(source), std::move(chunks), std::move(palettes));
+        return std::make_shared<AviChunks>(std::move(source), std::move(chunks), std::move(palette), std::move(changes));
     }
     std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
     if (!table) table = FromPass(std::move(source), st, progress, cancelled);

@@ -77,9 +77,10 @@ public:
     virtual std::shared_ptr<FrameTable> Reopened() const = 0;
     // In packet order; empty but for paletted AVI streams whose colours change.
     const std::vector<PaletteChange>& PaletteChanges() const { return paletteChanges_; }
-    // The colours (AV_PKT_DATA_PALETTE) a demuxer gave a paletted stream:
-    // MOV and Matroska hand them only to the first packet they read, whoever
-    // reads it; empty until a packet has come with them.
+    // A paletted stream's first colours (AV_PKT_DATA_PALETTE): an AVI
+    // stream's from its format block; elsewhere those the demuxer gave (MOV
+    // and Matroska hand them only to the first packet they read, whoever
+    // reads it), empty until a packet has come with them.
     const std::vector<std::uint8_t>& StreamPalette() const { return streamPalette_; }
 
 protected:
