@@ -53,7 +53,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         } else if (arg == "--threads" && hasValue) {
             int threads = 0;
             if (!ParseCount(argv[++i], threads)) return false;
-            AVISetReaderSettings(threads, kReaderKeepBytes);  // the reader's decoder threads, fixed
+            AVISetReaderSettings(threads, ReaderKeepBytes());  // the reader's decoder threads, fixed
         } else if (arg == "--no-ahead") {
             AVISetDecodeAhead(false);  // the reader alone, without its worker
         } else if (arg == "--seed" && hasValue) {

@@ -177,7 +177,7 @@ int VerifyFile(const std::string& path, std::uint32_t seed, std::int32_t positio
     {
         cAVI clip;
         const bool loaded = clip.LoadAVI(path);
-        AVISetReaderSettings(0, kReaderKeepBytes);
+        AVISetReaderSettings(0, ReaderKeepBytes());
         if (!loaded) return 1;
         first = clip.GetFirstFrame();
         for (std::int32_t p = first; p <= clip.GetLastFrame() && !g_stopRequested; ++p) {

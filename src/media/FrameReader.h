@@ -33,7 +33,7 @@
 
 struct ReaderSettings {
     int threads = 0;                     // 0: one per core, at most 8
-    std::size_t keepBytes = kReaderKeepBytes;  // budget of the picture store
+    std::size_t keepBytes = ReaderKeepBytes();  // budget of the picture store
     // A worker thread decodes the pictures that stepping back or playing on
     // will ask for next (DecodeAhead.h).
     bool decodeAhead = false;

@@ -10,6 +10,16 @@ std::int64_t MachineMemoryBytes() {
     return static_cast<std::int64_t>(pages) * pageSize;
 }
 
+std::size_t ReaderKeepBytes() {
+    static const std::size_t budget = [] {
+        const auto share = static_cast<std::size_t>(static_cast<double>(MachineMemoryBytes()) * kReaderKeepShareOfMemory);
+        return std::clamp(share, kReaderKeepMinBytes, kReaderKeepMaxBytes);
+    }();
+    return budget;
+}
+
+std::size_t AllReadersKeepBytes() { return 2 * ReaderKeepBytes(); }
+
 std::size_t AheadBudgetBytes() {
     static const std::size_t budget = [] {
         const std::int64_t machine = MachineMemoryBytes();
@@ -19,4 +29,4 @@ std::size_t AheadBudgetBytes() {
     return budget;
 }
 
-std::size_t IdlePictureBudget() { return kReaderKeepBytes + AheadBudgetBytes(); }
+std::size_t IdlePictureBudget() { return ReaderKeepBytes() + AheadBudgetBytes(); }

@@ -170,7 +170,7 @@ void PictureStore::Keep(PacketIndex packet, libav::FramePtr copy, std::size_t li
     entries_.emplace(packet, Entry{std::move(copy), bytes, uses_.begin()});
     bytes_ += bytes;
     g_keptBytes += bytes;
-    while ((bytes_ > limit || g_keptBytes > kAllReadersKeepBytes) && uses_.size() > 1) {
+    while ((bytes_ > limit || g_keptBytes > AllReadersKeepBytes()) && uses_.size() > 1) {
         auto victim = entries_.find(uses_.back());
         bytes_ -= victim->second.bytes;
         g_keptBytes -= victim->second.bytes;

@@ -326,7 +326,7 @@ void CompareView::Restart() {
     AVISetDecodeAhead(false);
     auto a2 = OpenCopy(*a), b2 = OpenCopy(*b_);
     AVISetDecodeAhead(true);
-    AVISetReaderSettings(0, kReaderKeepBytes);
+    AVISetReaderSettings(0, ReaderKeepBytes());
     if (a2 && b2)
         passWorker_ = std::make_unique<ComparePassWorker>(
             std::move(a2), std::move(b2), offset, paired_,

@@ -22,7 +22,7 @@ protected:
         // One decoding thread per reader: the threads here are the workers'
         // and the test's own, so ThreadSanitizer judges only them (libavcodec's
         // frame threads hand pictures over through atomics it cannot see).
-        AVISetReaderSettings(1, kReaderKeepBytes);
+        AVISetReaderSettings(1, ReaderKeepBytes());
         dir_ = fwtest::TempDir();
         ASSERT_TRUE(fwtest::MakeClip(dir_ + "/a.avi", "ffv1 64x48 30 pix=yuv420p"));
         ASSERT_TRUE(fwtest::MakeClip(dir_ + "/b.mkv", "libx264 64x48 30 -crf=30"));

@@ -64,11 +64,11 @@ protected:
         path_ = PathOf(GetParam());
         if (path_.empty()) GTEST_SKIP() << GetParam().name << " is in no corpus folder; scripts/fetch-corpus fetches them";
     }
-    void TearDown() override { AVISetReaderSettings(0, kReaderKeepBytes); }
+    void TearDown() override { AVISetReaderSettings(0, ReaderKeepBytes()); }
 
     // Fetches the frames in `order` through a fresh clip and checks each one,
     // and that the reader keeps no more pictures than `keepBytes`.
-    void Check(Order order, std::size_t randomCount = 200, std::size_t keepBytes = kReaderKeepBytes) {
+    void Check(Order order, std::size_t randomCount = 200, std::size_t keepBytes = ReaderKeepBytes()) {
         const fwtest::Reference& reference = ReferenceOf(path_);
         ASSERT_FALSE(reference.pictures.empty()) << "the ffmpeg program decoded no picture of " << path_;
         const Case& c = GetParam();
@@ -123,7 +123,7 @@ TEST_P(FrameAccuracy, ReverseWithEvictions) {
 // More decoder threads than the machine has cores: the same positions, each
 // time in a fresh reader, give the same bytes every time.
 TEST_P(FrameAccuracy, SeededRandomOnSixThreadsRepeated) {
-    AVISetReaderSettings(6, kReaderKeepBytes);
+    AVISetReaderSettings(6, ReaderKeepBytes());
     for (int round = 0; round < 3; ++round) Check(Order::Random, 40);
 }
 
@@ -137,7 +137,7 @@ TEST(OpenGopTail, PicturesKeptByARunFoundShortAreForgotten) {
     ASSERT_NE(c, cases.end());
     const std::string path = PathOf(*c);
     const fwtest::Reference& reference = ReferenceOf(path);
-    AVISetReaderSettings(2, kReaderKeepBytes);
+    AVISetReaderSettings(2, ReaderKeepBytes());
     AVISetDecodeAhead(false);
     cAVI clip;
     ASSERT_TRUE(clip.LoadAVI(path));
@@ -149,7 +149,7 @@ TEST(OpenGopTail, PicturesKeptByARunFoundShortAreForgotten) {
             << "frame " << frame;
     }
     AVISetDecodeAhead(true);
-    AVISetReaderSettings(0, kReaderKeepBytes);
+    AVISetReaderSettings(0, ReaderKeepBytes());
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, FrameAccuracy, ::testing::ValuesIn(Cases()),

@@ -19,7 +19,7 @@ namespace {
 
 // A generated clip's reader through the file service, without a worker.
 fwtest::StreamFrames Frames(const std::string& name, const std::string& description,
-                            std::size_t keepBytes = kReaderKeepBytes) {
+                            std::size_t keepBytes = ReaderKeepBytes()) {
     return fwtest::StreamFrames(fwtest::MakeTestFile(name, description), false, 0, keepBytes);
 }
 

@@ -77,7 +77,7 @@ protected:
             GTEST_SKIP() << GetParam().name << " is not on this machine (scripts/fetch-corpus)";
         }
         // The reference: one thread, no worker, every frame in order.
-        Reader plain(path, false, 1, kReaderKeepBytes);
+        Reader plain(path, false, 1, ReaderKeepBytes());
         ASSERT_TRUE(plain.Ok());
         std::vector<std::uint32_t> expected;
         for (LONG i = 0; i < std::min(plain.Count(), kMostFrames); ++i) expected.push_back(plain.Crc(i));
@@ -134,7 +134,7 @@ TEST_P(WorkerBudget, SteppingBackHoldsWithinItsBound) {
     const BudgetCase& c = GetParam();
     const std::string path = fwtest::MakeTestFile(std::string(c.name) + ".mp4", c.spec);
     ASSERT_FALSE(path.empty());
-    Reader plain(path, false, 1, kReaderKeepBytes);
+    Reader plain(path, false, 1, ReaderKeepBytes());
     ASSERT_TRUE(plain.Ok());
     std::vector<std::uint32_t> expected;
     for (LONG i = 0; i < std::min(plain.Count(), kMostFrames); ++i) expected.push_back(plain.Crc(i));
@@ -186,7 +186,7 @@ TEST(WorkerSteps, ManyStepsAtOnceKeepWhatTheWorkerPrepared) {
 TEST(WorkerSteps, APauseAfterAJumpNearAKeyPreparesTheGopBefore) {
     const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 256x128 200 gop=40 b=2");
     ASSERT_FALSE(path.empty());
-    Reader plain(path, false, 1, kReaderKeepBytes), ahead(path, true, 0, 0);
+    Reader plain(path, false, 1, ReaderKeepBytes()), ahead(path, true, 0, 0);
     ASSERT_TRUE(plain.Ok() && ahead.Ok());
     const std::size_t each = kPictureBytes;
     const std::vector<LONG> keys = ahead.Keys();
@@ -234,7 +234,7 @@ TEST(WorkerSteps, AJumpHandsTheGopItDecodedToTheWorker) {
         fwtest::MakeTestFile("long_gop.mp4", "libx264 256x128 200 gop=100 b=2 -x264-params=scenecut=0");
     ASSERT_FALSE(path.empty());
     const std::size_t each = kPictureBytes;
-    Reader plain(path, false, 1, kReaderKeepBytes), ahead(path, true, 0, 8 * each);
+    Reader plain(path, false, 1, ReaderKeepBytes()), ahead(path, true, 0, 8 * each);
     ASSERT_TRUE(plain.Ok() && ahead.Ok());
     ahead.Crc(0);
     ahead.Crc(199);

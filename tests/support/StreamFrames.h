@@ -29,7 +29,7 @@ public:
             wanted_.biBitCount = 24;
             frames_ = AVIStreamGetFrameOpen(stream_, &wanted_);
         }
-        AVISetReaderSettings(0, kReaderKeepBytes);
+        AVISetReaderSettings(0, ReaderKeepBytes());
         AVISetDecodeAhead(true);
     }
     StreamFrames(const StreamFrames&) = delete;
