@@ -40,10 +40,6 @@ constexpr PacketIndex kBackMinReach = 32;
 constexpr double kRunMargin = 1.5;
 // A held key's presses per second (a keyboard's repeat).
 constexpr double kHeldKeyRate = 30;
-// Kept pictures whose steps last long enough (at kHeldKeyRate) for a worker
-// to decode the GOP below them again from its key, as measured on 1080p and
-// 2160p GOPs of 250 frames.
-constexpr std::size_t kStoreOutlastsWorker = 40;
 // A frame from which a held key reaches the GOP before within this many
 // presses is near that GOP's start, however fast the GOP decodes.
 constexpr PacketIndex kNearGopStartPresses = 3;
@@ -480,17 +476,17 @@ DecodeAhead* FrameReader::Ahead() {
 }
 
 // A picture a run to a far target passes and the store will not keep goes
-// to the worker, as one it prepared below the target, where the store holds
-// too few pictures of this size (kStoreOutlastsWorker) for the worker to
-// catch up: stepping back from the target would otherwise wait for the worker
-// to decode the GOP again from its key, the nearest pictures last. At 2160p
-// the store holds 20 pictures, a tenth of a long GOP; at 1080p it holds 82,
-// long enough, and random jumps make no copies. Only a run started for the
-// request does: one going on past a few frames (playing that drops frames)
-// is not followed by steps back.
+// to the worker, as one it prepared below the target: once the steps back
+// from the target have used up the store's pictures, they would otherwise
+// wait for the worker to decode the GOP again from its key, the nearest
+// pictures last. The store's pictures do not last that long where the GOP
+// is much longer than they are: at 2160p the store holds 85 pictures of a
+// 250-frame GOP (2.8 s of a held key), and the worker takes 4 s to decode the
+// rest of an HEVC GOP again. Only a run started for the request hands over:
+// one going on past a few frames (playing that drops frames) is not followed
+// by steps back.
 void FrameReader::HandOver(PacketIndex packet, const AVFrame* frame) {
-    if (!handOver_ || !settings_.decodeAhead || keepLimit_ / CopiedBytes(frame) >= kStoreOutlastsWorker ||
-        packet < HandOverFloor(target_))
+    if (!handOver_ || !settings_.decodeAhead || packet < HandOverFloor(target_))
         return;
     if (DecodeAhead* ahead = Ahead()) ahead->Give(packet, frame);
 }
