@@ -8,9 +8,9 @@
 //    ReaderKeepBytes(), kReaderKeepShareOfMemory of the machine's memory
 //    within [kReaderKeepMinBytes, kReaderKeepMaxBytes], all readers together
 //    at most AllReadersKeepBytes(), twice that, so that many open clips do
-//    not each hold a whole budget. On a machine of 16 GB or more a reader
+//    not each hold a whole budget. On a machine of 16 GiB or more a reader
 //    keeps 1 GiB: 3,900 pictures of 480x352, 340 of 1080p, 85 of 2160p; on
-//    8 GB half that. Jumps about a long clip come back to where earlier runs
+//    8 GiB half that. Jumps about a long clip come back to where earlier runs
 //    passed in proportion to what the reader keeps of them. While a clip
 //    plays straight on, a reader keeps only its newest picture.
 //  - Decode ahead: decoded pictures a reader's worker thread prepares for
