@@ -834,7 +834,7 @@ void FrameReader::AlignStep(AVFrame* frame) {
     }
     if (r.after.empty()) {
         if (source == r.key && IsPredicted(frame)) {
-            GiveUpKey();  // the index calls it a key packet, the decoder does not
+            GiveUpKeysBefore(r.key + 1);  // the index calls it a key packet, the decoder does not
             StartRun(StartBeforeFalseKey(), target_);
             return;
         }
@@ -904,10 +904,6 @@ void FrameReader::CommitLead(std::int64_t lead) {
     }
 }
 
-void FrameReader::GiveUpKey() {
-    if (run_.key > 0) packets_[run_.key].key = false;
-}
-
 // Where to start after a run from a false key: one key earlier at first,
 // then twice as far back each time, so that a stretch of false keys costs a
 // few runs, not one each.
@@ -916,9 +912,10 @@ PacketIndex FrameReader::StartBeforeFalseKey() {
     return std::min(StartKeyFor(target_), KeyAtOrBefore(std::max<PacketIndex>(back, 0)));
 }
 
-// The run's key packet gave no picture, and the decoder took up the stream
-// only at `end` (the smallest packet a picture came from): no key packet
-// from the run's key up to there is one. An AVI index may flag every chunk.
+// The run's key packet is no key (it gave no picture, or a predicted one),
+// nor is any key packet after it before `end`, where the decoder took up the
+// stream (the smallest packet a picture came from). An AVI index may flag
+// every chunk.
 void FrameReader::GiveUpKeysBefore(std::int64_t end) {
     for (PacketIndex p = std::max(run_.key, 1); p < std::min<std::int64_t>(end, PacketCount()); ++p) packets_[p].key = false;
 }

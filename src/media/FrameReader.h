@@ -168,7 +168,6 @@ private:
     void CommitAtEnd();
     bool LostPictures() const;
     void CommitLead(std::int64_t lead);
-    void GiveUpKey();
     void GiveUpKeysBefore(std::int64_t end);
     PacketIndex StartBeforeFalseKey();
     std::shared_ptr<const std::uint8_t[]> Convert(const AVFrame* frame, PacketIndex packet);
