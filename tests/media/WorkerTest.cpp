@@ -65,11 +65,32 @@ std::vector<LONG> Order(Walk walk, LONG count) {
     return order;
 }
 
-class Worker : public ::testing::TestWithParam<Clip> {
+// Small pictures too go through the worker: its pictures and jobs are what
+// is checked, and whether a run of small pictures is worth a job otherwise
+// depends on how fast the machine decodes them just then.
+template <class Base>
+class SmallPicturesAhead : public Base {
 protected:
-    // Small pictures too go through the worker: its pictures are what is checked.
     void SetUp() override { DecodeAhead::SetShortestRunSeconds(0); }
     void TearDown() override { DecodeAhead::SetShortestRunSeconds(-1); }
+};
+using WorkerSteps = SmallPicturesAhead<::testing::Test>;
+
+// What the worker holds once it stops growing: its job done. Before, a step
+// could come for a picture it has yet to decode, and the reader decodes that
+// itself rather than wait longer than its own decoding would take.
+std::uint64_t SettledAheadBytes(Reader& reader) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (std::uint64_t bytes = 0;
+         (bytes == 0 || bytes != reader.Stats().aheadBytes) && std::chrono::steady_clock::now() < until;) {
+        bytes = reader.Stats().aheadBytes;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    return reader.Stats().aheadBytes;
+}
+
+class Worker : public SmallPicturesAhead<::testing::TestWithParam<Clip>> {
+protected:
 
     void Check(Walk walk) {
         const std::string path = fwtest::MakeTestFile(GetParam().name, GetParam().description);
@@ -162,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(Gops, WorkerBudget,
 // Several steps back taken at once (a held key's presses the window shows
 // together) land on a picture the worker prepared: it keeps what it holds
 // below them, where a jump would have it forget everything.
-TEST(WorkerSteps, ManyStepsAtOnceKeepWhatTheWorkerPrepared) {
+TEST_F(WorkerSteps, ManyStepsAtOnceKeepWhatTheWorkerPrepared) {
     const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 256x128 200 gop=40 b=2");
     ASSERT_FALSE(path.empty());
     Reader ahead(path, true, 0, 0);
@@ -183,7 +204,7 @@ TEST(WorkerSteps, ManyStepsAtOnceKeepWhatTheWorkerPrepared) {
 // A jump onto a key, then a pause (the user looks at the frame): the worker
 // prepares the GOP before it, so the step back across the key finds its
 // picture ready, the bytes a one-thread reader decodes.
-TEST(WorkerSteps, APauseAfterAJumpNearAKeyPreparesTheGopBefore) {
+TEST_F(WorkerSteps, APauseAfterAJumpNearAKeyPreparesTheGopBefore) {
     const std::string path = fwtest::MakeTestFile("two_gops_reach.mp4", "libx264 256x128 200 gop=40 b=2");
     ASSERT_FALSE(path.empty());
     Reader plain(path, false, 1, ReaderKeepBytes()), ahead(path, true, 0, 0);
@@ -194,10 +215,7 @@ TEST(WorkerSteps, APauseAfterAJumpNearAKeyPreparesTheGopBefore) {
     const LONG key = keys[keys.size() - 2];  // with a GOP after it to jump from
     ahead.Crc(ahead.Count() - 1);
     ahead.Crc(key);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (ahead.Stats().aheadBytes < 30 * each && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_GE(ahead.Stats().aheadBytes, 30 * each) << "the worker prepared too little";
+    ASSERT_GE(SettledAheadBytes(ahead), 30 * each) << "the worker prepared too little";
     const auto served = ahead.Stats().aheadServed;
     EXPECT_EQ(ahead.Crc(key - 1), plain.Crc(key - 1)) << "keys " << ::testing::PrintToString(keys);
     EXPECT_EQ(ahead.Stats().aheadServed, served + 1);
@@ -207,21 +225,15 @@ TEST(WorkerSteps, APauseAfterAJumpNearAKeyPreparesTheGopBefore) {
 // pictures of the steps' GOP decodes the whole GOP before it, which is the
 // rest of its job: it files those pictures as it passes them. Preparing 30
 // pictures took 82 decoded when it ran over that GOP a second time, 43 now.
-TEST(WorkerSteps, OpenGopsBelowTheStepsAreDecodedOnce) {
+TEST_F(WorkerSteps, OpenGopsBelowTheStepsAreDecodedOnce) {
     const std::string path = fwtest::MakeTestFile("mpeg2_open_gop.ts", "mpeg2video 256x128 90 gop=15 b=2");
     ASSERT_FALSE(path.empty());
     Reader ahead(path, true, 0, 0);
     ASSERT_TRUE(ahead.Ok());
     ahead.Crc(ahead.Count() - 1);
     ahead.Crc(ahead.Count() - 2);  // a step back: the worker prepares the rest of this GOP and the one before
-    // Done once what it holds stops growing (checked too early, fewer are decoded).
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (std::uint64_t bytes = 0;
-         (bytes == 0 || bytes != ahead.Stats().aheadBytes) && std::chrono::steady_clock::now() < until;) {
-        bytes = ahead.Stats().aheadBytes;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-    EXPECT_GE(ahead.Stats().aheadBytes, 20 * kPictureBytes) << "the worker prepared too little";
+    // Checked before the worker is done, fewer are decoded.
+    EXPECT_GE(SettledAheadBytes(ahead), 20 * kPictureBytes) << "the worker prepared too little";
     EXPECT_LE(ahead.Stats().aheadDecoded, 60u);
 }
 
@@ -229,7 +241,7 @@ TEST(WorkerSteps, OpenGopsBelowTheStepsAreDecodedOnce) {
 // what its store cannot keep of it goes to the worker, so that stepping back
 // from there finds the pictures ready (the same bytes) instead of waiting for
 // the worker to decode the GOP again from its key.
-TEST(WorkerSteps, AJumpHandsTheGopItDecodedToTheWorker) {
+TEST_F(WorkerSteps, AJumpHandsTheGopItDecodedToTheWorker) {
     const std::string path =
         fwtest::MakeTestFile("long_gop.mp4", "libx264 256x128 200 gop=100 b=2 -x264-params=scenecut=0");
     ASSERT_FALSE(path.empty());
