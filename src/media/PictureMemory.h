@@ -2,7 +2,9 @@
 // go all the time; fresh pages cost a fault each on first touch, which on some
 // machines dwarfs decoding. Blocks are carved from slabs, freed blocks are
 // reused, and fresh memory is faulted in ahead on a thread of its own: the
-// next big block's, or a few megabytes ahead of small ones.
+// next big block's, or a few megabytes ahead of small ones. That thread
+// first measures whether fresh memory costs less in huge pages or in
+// ordinary ones, and slabs mapped after that take the cheaper kind.
 // Thread-safe.
 #pragma once
 
