@@ -14,9 +14,14 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 #include <utility>
 
 #include "media/MemoryBudgets.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
@@ -27,11 +32,6 @@ constexpr std::size_t kPrepareFrom = 1u << 20;
 // Smaller ones are faulted in ahead by this much of their slab.
 constexpr std::size_t kSmallWindow = 4u << 20;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kUseSlabs = false;  // keep the sanitizer's view of every block
-#else
-constexpr bool kUseSlabs = true;
-#endif
 
 std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
@@ -242,29 +242,86 @@ private:
     std::condition_variable requested_;
 };
 
-SlabHeap& Heap() {
+[[maybe_unused]] SlabHeap& Heap() {
     static SlabHeap* heap = new SlabHeap;  // lives as long as any picture may
     return *heap;
 }
 
 }  // namespace
 
-void* AllocatePictureBlock(std::size_t bytes) {
-    if (bytes == 0) return nullptr;
-    if (!kUseSlabs) return std::aligned_alloc(64, RoundUp(bytes, 64));
-    return Heap().Allocate(bytes);
+#if defined(__SANITIZE_ADDRESS__)
+// Under the address sanitizer each block is an allocation of its own, with
+// the sanitizer's guard zones around it. Freed blocks wait, poisoned, to be
+// taken again by size, up to kCheckedIdleBytes: the sanitizer's allocator
+// maps every big allocation afresh, and fresh pages cost more than the
+// checks. Less than the idle budget, as the leak checker reads every block
+// held at exit.
+constexpr std::size_t kCheckedIdleBytes = std::size_t{256} << 20;
+
+class CheckedBlocks {
+public:
+    void* Allocate(std::size_t bytes) {
+        const std::size_t size = RoundUp(bytes, 64);
+        {
+            std::lock_guard lock(mutex_);
+            auto& list = free_[size];
+            if (!list.empty()) {
+                void* block = list.back();
+                list.pop_back();
+                idle_ -= size;
+                ASAN_UNPOISON_MEMORY_REGION(block, size);
+                return block;
+            }
+        }
+        return std::aligned_alloc(64, size);
+    }
+
+    void Free(void* block, std::size_t bytes) {
+        const std::size_t size = RoundUp(bytes, 64);
+        {
+            std::lock_guard lock(mutex_);
+            if (idle_ + size <= std::min(kCheckedIdleBytes, IdlePictureBudget())) {
+                ASAN_POISON_MEMORY_REGION(block, size);
+                free_[size].push_back(block);
+                idle_ += size;
+                return;
+            }
+        }
+        std::free(block);
+    }
+
+    std::size_t Idle() {
+        std::lock_guard lock(mutex_);
+        return idle_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::size_t, std::vector<void*>> free_;
+    std::size_t idle_ = 0;
+};
+
+CheckedBlocks& Checked() {
+    static CheckedBlocks* blocks = new CheckedBlocks;  // lives as long as any picture may
+    return *blocks;
 }
+
+void* AllocatePictureBlock(std::size_t bytes) { return bytes == 0 ? nullptr : Checked().Allocate(bytes); }
 
 void FreePictureBlock(void* block, std::size_t bytes) {
-    if (!block) return;
-    if (!kUseSlabs) {
-        std::free(block);
-        return;
-    }
-    Heap().Free(block, bytes);
+    if (block) Checked().Free(block, bytes);
 }
 
-std::size_t IdlePictureBytes() { return kUseSlabs ? Heap().Idle() : 0; }
+std::size_t IdlePictureBytes() { return Checked().Idle(); }
+#else
+void* AllocatePictureBlock(std::size_t bytes) { return bytes == 0 ? nullptr : Heap().Allocate(bytes); }
+
+void FreePictureBlock(void* block, std::size_t bytes) {
+    if (block) Heap().Free(block, bytes);
+}
+
+std::size_t IdlePictureBytes() { return Heap().Idle(); }
+#endif
 
 std::shared_ptr<std::uint8_t[]> MakePictureBuffer(std::size_t bytes) {
     auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));
