@@ -35,6 +35,9 @@
 //    machine a fresh page can cost ten times its copy); beyond it, the pages
 //    of one big block (the next to be handed out), or 4 MB ahead of small
 //    ones, are faulted in ahead.
+//    Under the address sanitizer blocks are the sanitizer's own allocations,
+//    and freed ones wait to be taken again up to kCheckedIdleBytes at most,
+//    as its leak checker reads every block held at exit.
 //  - A comparison pass: each clip's decoded pictures at most
 //    kPassPicturesAhead ahead of the pair being measured.
 //  - Frame size: no frame over kMaxFramePixels or kMaxFrameSide pixels a
@@ -52,6 +55,7 @@ inline constexpr std::size_t kReaderKeepMinBytes = std::size_t{256} << 20;
 inline constexpr std::size_t kReaderKeepMaxBytes = std::size_t{1} << 30;
 inline constexpr double kAheadShareOfMemory = 0.125;
 inline constexpr std::size_t kAheadMaxBytes = std::size_t{4} << 30;
+inline constexpr std::size_t kCheckedIdleBytes = std::size_t{256} << 20;
 inline constexpr std::size_t kPassPicturesAhead = 3;
 inline constexpr std::int32_t kMaxFrameSide = 32768;
 inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;  // 8K UHD fits

@@ -32,7 +32,6 @@ constexpr std::size_t kPrepareFrom = 1u << 20;
 // Smaller ones are faulted in ahead by this much of their slab.
 constexpr std::size_t kSmallWindow = 4u << 20;
 
-
 std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
 constexpr std::size_t kHugePage = 2u << 20;
@@ -247,17 +246,12 @@ private:
     return *heap;
 }
 
-}  // namespace
-
 #if defined(__SANITIZE_ADDRESS__)
 // Under the address sanitizer each block is an allocation of its own, with
 // the sanitizer's guard zones around it. Freed blocks wait, poisoned, to be
-// taken again by size, up to kCheckedIdleBytes: the sanitizer's allocator
-// maps every big allocation afresh, and fresh pages cost more than the
-// checks. Less than the idle budget, as the leak checker reads every block
-// held at exit.
-constexpr std::size_t kCheckedIdleBytes = std::size_t{256} << 20;
-
+// taken again by size, up to kCheckedIdleBytes (MemoryBudgets.h): the
+// sanitizer's allocator maps every big allocation afresh, and fresh pages
+// cost more than the checks.
 class CheckedBlocks {
 public:
     void* Allocate(std::size_t bytes) {
@@ -305,6 +299,11 @@ CheckedBlocks& Checked() {
     static CheckedBlocks* blocks = new CheckedBlocks;  // lives as long as any picture may
     return *blocks;
 }
+#endif
+
+}  // namespace
+
+#if defined(__SANITIZE_ADDRESS__)
 
 void* AllocatePictureBlock(std::size_t bytes) { return bytes == 0 ? nullptr : Checked().Allocate(bytes); }
 
