@@ -25,14 +25,69 @@
 
 namespace {
 
+std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under the address sanitizer each block is an allocation of its own, with
+// the sanitizer's guard zones around it. Freed blocks wait, poisoned, to be
+// taken again by size, up to kCheckedIdleBytes (MemoryBudgets.h): the
+// sanitizer's allocator maps every big allocation afresh, and fresh pages
+// cost more than the checks.
+class CheckedBlocks {
+public:
+    void* Allocate(std::size_t bytes) {
+        const std::size_t size = RoundUp(bytes, 64);
+        {
+            std::lock_guard lock(mutex_);
+            auto& list = free_[size];
+            if (!list.empty()) {
+                void* block = list.back();
+                list.pop_back();
+                idle_ -= size;
+                ASAN_UNPOISON_MEMORY_REGION(block, size);
+                return block;
+            }
+        }
+        return std::aligned_alloc(64, size);
+    }
+
+    void Free(void* block, std::size_t bytes) {
+        const std::size_t size = RoundUp(bytes, 64);
+        {
+            std::lock_guard lock(mutex_);
+            if (idle_ + size <= std::min(kCheckedIdleBytes, IdlePictureBudget())) {
+                ASAN_POISON_MEMORY_REGION(block, size);
+                free_[size].push_back(block);
+                idle_ += size;
+                return;
+            }
+        }
+        std::free(block);
+    }
+
+    std::size_t Idle() {
+        std::lock_guard lock(mutex_);
+        return idle_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::size_t, std::vector<void*>> free_;
+    std::size_t idle_ = 0;
+};
+
+CheckedBlocks& Blocks() {
+    static CheckedBlocks* blocks = new CheckedBlocks;  // lives as long as any picture may
+    return *blocks;
+}
+#else
+// Elsewhere blocks are carved from slabs.
 constexpr std::size_t kSlabBytes = 64u << 20;
 constexpr std::size_t kGrain = 4096;
 // Fresh blocks of at least this size are faulted in ahead, one at a time.
 constexpr std::size_t kPrepareFrom = 1u << 20;
 // Smaller ones are faulted in ahead by this much of their slab.
 constexpr std::size_t kSmallWindow = 4u << 20;
-
-std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
 constexpr std::size_t kHugePage = 2u << 20;
 // What the page-size probe maps of each kind per round.
@@ -241,86 +296,21 @@ private:
     std::condition_variable requested_;
 };
 
-[[maybe_unused]] SlabHeap& Heap() {
+SlabHeap& Blocks() {
     static SlabHeap* heap = new SlabHeap;  // lives as long as any picture may
     return *heap;
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-// Under the address sanitizer each block is an allocation of its own, with
-// the sanitizer's guard zones around it. Freed blocks wait, poisoned, to be
-// taken again by size, up to kCheckedIdleBytes (MemoryBudgets.h): the
-// sanitizer's allocator maps every big allocation afresh, and fresh pages
-// cost more than the checks.
-class CheckedBlocks {
-public:
-    void* Allocate(std::size_t bytes) {
-        const std::size_t size = RoundUp(bytes, 64);
-        {
-            std::lock_guard lock(mutex_);
-            auto& list = free_[size];
-            if (!list.empty()) {
-                void* block = list.back();
-                list.pop_back();
-                idle_ -= size;
-                ASAN_UNPOISON_MEMORY_REGION(block, size);
-                return block;
-            }
-        }
-        return std::aligned_alloc(64, size);
-    }
-
-    void Free(void* block, std::size_t bytes) {
-        const std::size_t size = RoundUp(bytes, 64);
-        {
-            std::lock_guard lock(mutex_);
-            if (idle_ + size <= std::min(kCheckedIdleBytes, IdlePictureBudget())) {
-                ASAN_POISON_MEMORY_REGION(block, size);
-                free_[size].push_back(block);
-                idle_ += size;
-                return;
-            }
-        }
-        std::free(block);
-    }
-
-    std::size_t Idle() {
-        std::lock_guard lock(mutex_);
-        return idle_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::unordered_map<std::size_t, std::vector<void*>> free_;
-    std::size_t idle_ = 0;
-};
-
-CheckedBlocks& Checked() {
-    static CheckedBlocks* blocks = new CheckedBlocks;  // lives as long as any picture may
-    return *blocks;
-}
-#endif
+#endif  // __SANITIZE_ADDRESS__
 
 }  // namespace
 
-#if defined(__SANITIZE_ADDRESS__)
-
-void* AllocatePictureBlock(std::size_t bytes) { return bytes == 0 ? nullptr : Checked().Allocate(bytes); }
+void* AllocatePictureBlock(std::size_t bytes) { return bytes == 0 ? nullptr : Blocks().Allocate(bytes); }
 
 void FreePictureBlock(void* block, std::size_t bytes) {
-    if (block) Checked().Free(block, bytes);
+    if (block) Blocks().Free(block, bytes);
 }
 
-std::size_t IdlePictureBytes() { return Checked().Idle(); }
-#else
-void* AllocatePictureBlock(std::size_t bytes) { return bytes == 0 ? nullptr : Heap().Allocate(bytes); }
-
-void FreePictureBlock(void* block, std::size_t bytes) {
-    if (block) Heap().Free(block, bytes);
-}
-
-std::size_t IdlePictureBytes() { return Heap().Idle(); }
-#endif
+std::size_t IdlePictureBytes() { return Blocks().Idle(); }
 
 std::shared_ptr<std::uint8_t[]> MakePictureBuffer(std::size_t bytes) {
     auto* block = static_cast<std::uint8_t*>(AllocatePictureBlock(bytes));

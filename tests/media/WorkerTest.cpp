@@ -91,7 +91,6 @@ std::uint64_t SettledAheadBytes(Reader& reader) {
 
 class Worker : public SmallPicturesAhead<::testing::TestWithParam<Clip>> {
 protected:
-
     void Check(Walk walk) {
         const std::string path = fwtest::MakeTestFile(GetParam().name, GetParam().description);
         if (path.empty()) {
