@@ -46,7 +46,7 @@ Row RowOf(const FrameFacts& f, const std::string& type) {
             f.repeat ? "1" : "0",
             f.repeat ? std::to_string(f.repeatOf) : std::string(),
             f.packetPos >= 0 ? std::to_string(f.packetPos) : std::string(),
-            f.packetPos >= 0 ? std::to_string(f.packetSize) : std::string(),
+            f.packetSize > 0 ? std::to_string(f.packetSize) : std::string(),
             type};
 }
 

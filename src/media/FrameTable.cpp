@@ -493,6 +493,19 @@ private:
     std::chrono::steady_clock::time_point last_{};
 };
 
+// The picture coding type of the first picture header in an MPEG-1/2 video
+// packet (the 3 bits after its 10-bit temporal reference), 0 when it has none.
+std::uint8_t MpegPictureType(const std::uint8_t* data, int size) {
+    for (int i = 0; i + 5 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0)
+            return static_cast<std::uint8_t>((data[i + 5] >> 3) & 7);
+    return 0;
+}
+
+bool IsMpegVideo(const AVCodecParameters* par) {
+    return par->codec_id == AV_CODEC_ID_MPEG1VIDEO || par->codec_id == AV_CODEC_ID_MPEG2VIDEO;
+}
+
 // Any other container: one pass over the file lists the stream's packets,
 // reading them without decoding.
 std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStream* st,
@@ -503,6 +516,7 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
     std::vector<TablePacket> packets;
     std::vector<std::int64_t> times;
     bool allTimed = true;
+    const bool mpegVideo = IsMpegVideo(st->codecpar);
     Progress progress(handler);
     const double size = source->fileSize > 0 ? static_cast<double>(source->fileSize) : 0.0;
     bool going = progress.Report(0.0, true);
@@ -514,6 +528,7 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
                                (pkt->flags & AV_PKT_FLAG_KEY) != 0, (pkt->flags & AV_PKT_FLAG_DISCARD) != 0});
             packets.back().pts = pkt->pts;
             packets.back().dts = pkt->dts;
+            if (mpegVideo) packets.back().codedType = MpegPictureType(pkt->data, pkt->size);
             times.push_back(pkt->pts);
             allTimed = allTimed && pkt->pts != AV_NOPTS_VALUE;
         }

@@ -24,8 +24,31 @@ PositionFacts::PositionFacts(std::shared_ptr<FrameTable> table, int timeBaseNum,
         }
     const bool allTimed = std::all_of(picture_.begin(), picture_.end(),
                                       [&](PacketIndex i) { return packets[i].pts != TablePacket::kNoTime; });
+    const bool allTyped = std::all_of(picture_.begin(), picture_.end(),
+                                      [&](PacketIndex i) { return packets[i].codedType != 0; });
     if (byTime && allTimed) SortByTimeWithinRuns(packets);
+    else if (byTime && allTyped) SortAsMpegDecoderDelivers(packets);
     count_ = table_->PositionCount();
+}
+
+// MPEG-1/2 video whose packets do not all carry a presentation time (MPEG-PS
+// stamps only some): the decoder delivers each B-picture at once and holds
+// each I- or P-picture back until the next one comes, or the stream ends.
+void PositionFacts::SortAsMpegDecoderDelivers(const std::vector<TablePacket>& packets) {
+    constexpr std::uint8_t kB = 3;
+    std::vector<PacketIndex> delivered;
+    delivered.reserve(picture_.size());
+    PacketIndex held = -1;
+    for (PacketIndex i : picture_) {
+        if (packets[i].codedType == kB) {
+            delivered.push_back(i);
+            continue;
+        }
+        if (held >= 0) delivered.push_back(held);
+        held = i;
+    }
+    if (held >= 0) delivered.push_back(held);
+    picture_ = std::move(delivered);
 }
 
 // Presentation order by pts, run by run: where decode times go back (a file

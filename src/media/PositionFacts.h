@@ -68,6 +68,7 @@ public:
 
 private:
     void SortByTimeWithinRuns(const std::vector<TablePacket>& packets);
+    void SortAsMpegDecoderDelivers(const std::vector<TablePacket>& packets);
     std::shared_ptr<FrameTable> table_;
     int tbNum_, tbDen_;
     std::int64_t count_ = 0;

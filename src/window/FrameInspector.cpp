@@ -251,7 +251,9 @@ QString FrameInspector::PanelText() const {
               << QStringLiteral("time: %1 s").arg(Seconds(f.seconds));
     } else {
         lines << QStringLiteral("pts: %1").arg(Timestamp(f.pts, f)) << QStringLiteral("dts: %1").arg(Timestamp(f.dts, f))
-              << QStringLiteral("packet: byte %1, %2 bytes").arg(f.packetPos).arg(f.packetSize)
+              << QStringLiteral("packet: byte %1, %2 bytes")
+                     .arg(f.packetPos >= 0 ? QString::number(f.packetPos) : QStringLiteral("unknown"))
+                     .arg(f.packetSize)
               << QStringLiteral("key frame: %1").arg(YesNo(f.key)) << QStringLiteral("repeat: no");
     }
     lines << QStringLiteral("picture type: %1").arg(PictureType(clip->GetFrameKind(frame)));
