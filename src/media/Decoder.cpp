@@ -51,6 +51,14 @@ int DefaultThreads() {
 // that cannot be decoded before the first key frame of a cut stream.
 constexpr int kFirstPictureWithin = 256;
 
+// How far past the first key frame the start of a stream is decoded to find
+// the packets that deliver no picture: leading pictures follow their key
+// within a reorder delay (kStartReorderDelay, H.264's and HEVC's largest
+// picture buffer), and the packets after that show whether every packet
+// delivers a picture of its own.
+constexpr PacketIndex kStartReorderDelay = 16;
+constexpr PacketIndex kStartProbeReach = 2 * kStartReorderDelay;
+
 // Decoders report errors through libav's log, from the thread that met them,
 // with their context (or a frame thread's copy of it, which shares its
 // opaque pointer). Only tallies registered here are counted into.
@@ -251,4 +259,74 @@ std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecPa
         }
     }
     return std::nullopt;
+}
+
+namespace {
+
+// Whether packets after the first key frame, within a reorder delay, are
+// presented before it (or may be: no time to tell): an open GOP's leading
+// pictures, which refer to pictures before the key.
+bool MayLead(const std::vector<TablePacket>& packets, PacketIndex key) {
+    const std::int64_t keyTime = packets[key].pts;
+    const auto end = std::min<PacketIndex>(static_cast<PacketIndex>(packets.size()), key + 1 + kStartReorderDelay);
+    for (PacketIndex i = key + 1; i < end; ++i) {
+        if (packets[i].discard) continue;
+        if (packets[i].key) return false;
+        if (keyTime == TablePacket::kNoTime || packets[i].pts == TablePacket::kNoTime || packets[i].pts < keyTime)
+            return true;
+    }
+    return false;
+}
+
+// Which of packets 0 to `last` a decode from the first packet delivers a
+// picture for, each packet carrying its index as timestamps as a reader's do.
+std::vector<bool> DeliveredUpTo(FrameTable& table, const AVCodecParameters* par, AVRational timeBase, PacketIndex last) {
+    std::vector<bool> delivered(static_cast<std::size_t>(last) + 1, false);
+    libav::CodecPtr codec = OpenDecoder(par, timeBase, 1);
+    libav::PacketPtr packet(av_packet_alloc());
+    libav::FramePtr frame(av_frame_alloc());
+    if (!codec || !packet || !frame) return {};
+    const std::vector<TablePacket>& packets = table.Packets();
+    bool flushed = false;
+    for (PacketIndex next = 0;;) {
+        const libav::Step step = libav::Translate(avcodec_receive_frame(codec.get(), frame.get()));
+        if (step == libav::Step::Ok) {
+            if (frame->pts >= 0 && frame->pts <= last) delivered[static_cast<std::size_t>(frame->pts)] = true;
+            av_frame_unref(frame.get());
+        } else if (step != libav::Step::NeedInput || flushed) {
+            return delivered;
+        } else if (next <= last) {
+            const PacketIndex index = next++;
+            if (table.Read(index, packet.get())) {
+                packet->pts = packet->dts = index;
+                packet->flags &= ~(AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD);
+                if (packets[index].key) packet->flags |= AV_PKT_FLAG_KEY;
+                if (packets[index].discard) packet->flags |= AV_PKT_FLAG_DISCARD;
+                avcodec_send_packet(codec.get(), packet.get());  // a refused packet gives no picture
+            }
+            av_packet_unref(packet.get());
+        } else {
+            flushed = true;
+            avcodec_send_packet(codec.get(), nullptr);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* par, AVRational timeBase) {
+    const std::vector<TablePacket>& packets = table.Packets();
+    const auto count = static_cast<PacketIndex>(packets.size());
+    PacketIndex key = 0;
+    while (key < count && (!packets[key].key || packets[key].discard)) ++key;
+    if (key == count || (key == 0 && !MayLead(packets, key))) return {};
+    const PacketIndex last = std::min(count - 1, key + kStartProbeReach);
+    const std::vector<bool> delivered = DeliveredUpTo(table, par, timeBase, last);
+    if (delivered.empty()) return {};
+    for (PacketIndex i = key + kStartReorderDelay; i <= last; ++i)
+        if (!packets[i].discard && !delivered[static_cast<std::size_t>(i)]) return {};
+    std::vector<PacketIndex> none;
+    for (PacketIndex i = 0; i < key + kStartReorderDelay && i <= last; ++i)
+        if (!packets[i].discard && !delivered[static_cast<std::size_t>(i)]) none.push_back(i);
+    return none;
 }

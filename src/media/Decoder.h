@@ -68,3 +68,11 @@ struct PictureShape {
 // can); nothing when no picture comes out of the first packets.
 std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecParameters* codec,
                                               AVRational timeBase);
+
+// The packets at the start of `table` for which a plain decode from its first
+// packet delivers no picture: those before the first key frame of a stream
+// cut in the middle of a GOP, and the leading pictures of an open GOP whose
+// references were cut off. Decodes only where the table shows such packets may
+// be there, up to a little past the first key frame; nothing where packets
+// after that do not each deliver a picture of their own (field pictures).
+std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "media/AviHeaders.h"
+#include "media/Decoder.h"
 #include "media/DemuxSource.h"
 #include "media/SampleTimes.h"
 
@@ -264,7 +265,8 @@ public:
           streamId_(source_->format->streams[streamIndex]->id), held_(av_packet_alloc()) {
         packets_ = std::move(packets);
         rule_ = rule;
-        AssignSlots(packets_, rule_, times);
+        slotTimes_ = times;
+        AssignSlots(packets_, rule_, slotTimes_);
         for (PacketIndex i = 0; i < static_cast<PacketIndex>(packets_.size()); ++i) {
             byPos_.emplace(packets_[i].pos, i);
             known_ = known_ && packets_[i].pos >= 0;
@@ -553,6 +555,12 @@ void FrameTable::NotePalette(const AVPacket* packet) {
     if (streamPalette_.empty()) streamPalette_ = PaletteOf(packet);
 }
 
+void FrameTable::ShowNoPictureFor(const std::vector<PacketIndex>& packets) {
+    if (packets.empty()) return;
+    for (PacketIndex i : packets) packets_[i].discard = true;
+    AssignSlots(packets_, rule_, slotTimes_);
+}
+
 std::int64_t FrameTable::PositionCount() const {
     for (auto it = packets_.rbegin(); it != packets_.rend(); ++it)
         if (!it->discard) return it->slot + 1;
@@ -581,6 +589,9 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     }
     std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
     if (!table) table = FromPass(std::move(source), st, progress, cancelled);
+    // A stream cut in the middle of a GOP starts with packets whose pictures
+    // the decoder never delivers: positions count pictures, not packets.
+    if (table) table->ShowNoPictureFor(PicturelessStart(*table, st->codecpar, st->time_base));
     if (table && table->PositionCount() <= 0) return nullptr;
     return table;
 }

@@ -85,10 +85,14 @@ public:
     // and Matroska hand them only to the first packet they read, whoever
     // reads it), empty until a packet has come with them.
     const std::vector<std::uint8_t>& StreamPalette() const { return streamPalette_; }
+    // Takes `packets` out of the positions, as discard packets: decoded, but
+    // never shown (they deliver no picture). Slots are assigned again.
+    void ShowNoPictureFor(const std::vector<PacketIndex>& packets);
 
 protected:
     std::vector<TablePacket> packets_;
     PositionRule rule_ = PositionRule::Ranks;
+    std::vector<std::int64_t> slotTimes_;  // per packet, what its slot is assigned from (AssignSlots)
     std::vector<PaletteChange> paletteChanges_;
     std::vector<std::uint8_t> streamPalette_;
     // Keeps the colours `packet` carries as the stream's, if it is the first to.

@@ -80,6 +80,9 @@ protected:
         EXPECT_EQ(std::tuple(clip.GetFirstFrame(), clip.GetLastFrame(), clip.GetFrameCount()),
                   std::tuple(c.first, c.first + c.frames - 1, c.frames));
         EXPECT_EQ(std::pair(clip.GetWidth(), clip.GetHeight()), std::pair(reference.width, reference.height));
+        if (rule == Positions::Ordinal) {
+            EXPECT_EQ(clip.GetFrameCount(), std::ssize(reference.pictures));
+        }
         // Chunks are numbered from a stream's start where the demuxer takes it;
         // the clips that start later have no empty chunks before their first.
         const std::int64_t from = rule == Positions::Dts && c.first != 0 ? reference.slots.front() : 0;

@@ -97,6 +97,7 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     const auto random = [&] { return static_cast<std::uint8_t>(rng()); };
     if (what == "truncate") b.resize(std::min<std::size_t>(arg(1), b.size()));
     else if (what == "keep") b.resize(b.size() * arg(1) / 100);
+    else if (what == "skip") b.erase(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(b.size() * arg(1) / 100 / 188 * 188));
     else if (what == "cut") b.resize(std::min(b.size(), place(op.size() > 3 ? arg(3) : 0).header + arg(2)));
     else if (what == "le") PutLE(b, place().body + arg(2), arg(3), op.size() > 4 ? static_cast<int>(arg(4)) : 4);
     else if (what == "be") for (int i = 0; i < 4; ++i) PutLE(b, place().body + arg(2) + i, arg(3) >> (8 * (3 - i)), 1);
@@ -130,7 +131,7 @@ std::string MakeTestFile(const std::string& name, const std::string& description
         else parts.back().push_back(w);
     }
     const std::string& kind = parts[0].at(0);
-    const std::string corpus = kind == "corpus" ? CorpusPath(name) : "";
+    const std::string corpus = kind == "corpus" ? CorpusPath(parts[0].size() > 1 ? parts[0][1] : name) : "";
     if (kind == "corpus" && (parts.size() == 1 || corpus.empty())) return corpus;  // as it is
     const std::string path = TempDir() + "/" + name;
     if (kind == "missing") return path;

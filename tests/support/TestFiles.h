@@ -1,6 +1,6 @@
 // Test files described in one line of a data table, so that long tables of
 // clips and hostile files stay data:
-//   corpus                         the real file of the table row's name
+//   corpus [FILE]                  the real file of the table row's name, or FILE
 //   dir | missing                  a directory, or no file at all, of that name
 //   stored FILE                    a file kept in tests/files (its README says
 //                                  how each was made)
@@ -9,6 +9,8 @@
 //   none                           an empty file
 // followed by operations, each after a ";", that rework the file in order:
 //   truncate LENGTH | keep PERCENT | cut ID DELTA [NTH]   (from the start of chunk or box ID)
+//   skip PERCENT                  (the bytes before it cut away, at a 188-byte MPEG-TS packet's
+//                                  boundary: a recording that starts in the middle of a GOP)
 //   le ID OFFSET VALUE [WIDTH] | be ID OFFSET VALUE       (little / big endian, in ID's body)
 //   size ID WORD | rename ID TO
 //   index FIELD set|add VALUE     (every idx1 entry: 0 id, 4 flags, 8 offset, 12 size)
