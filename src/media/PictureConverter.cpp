@@ -18,12 +18,6 @@ bool IsYuv(AVPixelFormat format) {
     return d && d->nb_components >= 3 && !(d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
 }
 
-// Pictures whose size differs from the stream's frame (damaged headers) are
-// scaled the cheap way.
-int ConverterFlags(const AVFrame* picture, int width, int height) {
-    return picture->width != width || picture->height != height ? SWS_FAST_BILINEAR : SWS_BICUBIC;
-}
-
 // A picture like `like` (format and size) whose every byte is pseudo-random.
 libav::FramePtr RandomPicture(const AVFrame* like) {
     libav::FramePtr picture(av_frame_alloc());
@@ -71,11 +65,14 @@ bool PictureConverter::Prepare(const AVFrame* picture) {
     // Compared here rather than by sws_getCachedContext, which takes a
     // context made for a full-range format (yuvj420p: the converter notes it
     // as yuv420p and full range) for another and makes a new one every time.
-    const Source source{picture->format, picture->width, picture->height, ConverterFlags(picture, width_, height_)};
+    const Source source{picture->format, picture->width, picture->height};
     const bool fresh = !sws_ || source != source_;
     if (fresh) {
-        sws_.reset(sws_getContext(source.width, source.height, format, width_, height_, AV_PIX_FMT_BGR24,
-                                  source.flags, nullptr, nullptr, nullptr));
+        // A picture of another size than the stream's frame (a stream joined
+        // from two, a damaged header) is scaled to it as the ffmpeg program
+        // scales it, with the same filter.
+        sws_.reset(sws_getContext(source.width, source.height, format, width_, height_, AV_PIX_FMT_BGR24, SWS_BICUBIC,
+                                  nullptr, nullptr, nullptr));
         if (!sws_) return false;
         source_ = source;
         space_ = SWS_CS_DEFAULT;  // what a new context converts with

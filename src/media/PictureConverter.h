@@ -42,7 +42,6 @@ private:
         int format = -1;
         int width = 0;
         int height = 0;
-        int flags = 0;
         bool operator==(const Source&) const = default;
     };
 

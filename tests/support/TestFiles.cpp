@@ -145,7 +145,21 @@ std::string MakeTestFile(const std::string& name, const std::string& description
                   : kind == "stored" ? ReadAll(std::string(FW_TEST_FILES) + "/" + parts[0].at(1))
                                      : Generated(head, std::filesystem::path(name).extension().string());
     if (kind != "none" && bytes.empty()) throw std::runtime_error("could not make " + head);
-    for (std::size_t next = 1; next < parts.size(); ++next) Apply(parts[next], bytes, rng);
+    for (std::size_t next = 1; next < parts.size(); ++next) {
+        const std::vector<std::string>& op = parts[next];
+        if (op.at(0) != "append") {
+            Apply(op, bytes, rng);
+            continue;
+        }
+        // The same clip made at another size, joined on.
+        std::istringstream rest(head);
+        std::string encoder, size, tail;
+        rest >> encoder >> size;
+        std::getline(rest, tail);
+        const Bytes more = Generated(encoder + " " + op.at(1) + tail, std::filesystem::path(name).extension().string());
+        if (more.empty()) throw std::runtime_error("could not make " + head + " at " + op.at(1));
+        bytes.insert(bytes.end(), more.begin(), more.end());
+    }
     WriteAll(path, bytes);
     return path;
 }
