@@ -314,12 +314,13 @@ std::vector<bool> DeliveredUpTo(FrameTable& table, const AVCodecParameters* par,
 
 }  // namespace
 
-std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* par, AVRational timeBase) {
+std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* par, AVRational timeBase,
+                                          bool leadersKnown) {
     const std::vector<TablePacket>& packets = table.Packets();
     const auto count = static_cast<PacketIndex>(packets.size());
     PacketIndex key = 0;
     while (key < count && (!packets[key].key || packets[key].discard)) ++key;
-    if (key == count || (key == 0 && !MayLead(packets, key))) return {};
+    if (key == count || (key == 0 && (!leadersKnown || !MayLead(packets, key)))) return {};
     const PacketIndex last = std::min(count - 1, key + kStartProbeReach);
     const std::vector<bool> delivered = DeliveredUpTo(table, par, timeBase, last);
     if (delivered.empty()) return {};

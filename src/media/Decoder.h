@@ -75,4 +75,7 @@ std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecPa
 // references were cut off. Decodes only where the table shows such packets may
 // be there, up to a little past the first key frame; nothing where packets
 // after that do not each deliver a picture of their own (field pictures).
-std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase);
+// Without `leadersKnown` (presentation times not read yet) only a start
+// before the first key frame is looked at.
+std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase,
+                                          bool leadersKnown);
