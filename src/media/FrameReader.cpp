@@ -110,7 +110,9 @@ bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase
     frame_.reset(av_frame_alloc());
     if (!threaded_ || !packet_ || !frame_) return false;
     codec_ = threaded_.get();
-    if (threaded_->thread_count > 1 && (threaded_->active_thread_type & FF_THREAD_FRAME))
+    // One thread for short runs (frame threads delay each picture) and over
+    // damage (frame and slice threads conceal it differently run to run).
+    if (threaded_->thread_count > 1 && threaded_->active_thread_type != 0)
         single_ = OpenDecoder(par, timeBase, 1, 0, &errors_);
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
@@ -599,8 +601,11 @@ bool FrameReader::MetDamage() {
     const std::uint64_t errors = errors_.Count();
     if (errors == run_.errors) return false;
     run_.errors = errors;
-    const bool threads = codec_->active_thread_type & FF_THREAD_FRAME;
-    const PacketIndex from = std::max(run_.key, run_.nextFeed - (threads ? codec_->thread_count : 1) - 1);
+    // Slice threads too: a damaged slice that runs over into the next one
+    // writes where another thread writes, so the picture differs run to run.
+    const bool threads = codec_->active_thread_type != 0 && codec_->thread_count > 1;
+    const bool frameThreads = threads && (codec_->active_thread_type & FF_THREAD_FRAME);
+    const PacketIndex from = std::max(run_.key, run_.nextFeed - (frameThreads ? codec_->thread_count : 1) - 1);
     for (PacketIndex p = from; p < run_.nextFeed; ++p) damaged_.insert(p);
     if (!threads && run_.fresh && run_.key == StartKeyFor(target_)) {
         run_.damaged = true;
@@ -612,7 +617,8 @@ bool FrameReader::MetDamage() {
 
 void FrameReader::StartRun(PacketIndex key, PacketIndex target) {
     // A reader's first request is taken to start playing.
-    const bool shortRun = single_ && stats_.requests > 1 && !IsLongRun(key, target);
+    const bool frameThreads = threaded_->active_thread_type & FF_THREAD_FRAME;
+    const bool shortRun = single_ && frameThreads && stats_.requests > 1 && !IsLongRun(key, target);
     const bool overDamage = overDamage_ || DamageNear(key, target);
     const bool oneThread = single_ && (shortRun || overDamage);
     libav::CodecPtr& decoder = oneThread ? single_ : threaded_;

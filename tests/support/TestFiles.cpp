@@ -105,6 +105,10 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
     else if (what == "damage") Damage(b, arg(1), op.size() > 2 ? arg(2) : 1);
     else if (what == "twice") b.resize(2 * b.size()), std::copy_n(b.begin(), b.size() / 2, b.begin() + b.size() / 2);
+    else if (what == "tsgarble") for (std::uint32_t n = 0, packets = static_cast<std::uint32_t>(b.size() / 188); n < arg(1); ++n) {
+        const std::size_t at = (packets / 10 + rng() % (packets * 17 / 20)) * 188;
+        for (std::size_t i = at + 8; i < at + 188; ++i) b[i] = random();
+    }
     else if (what == "noise") for (std::size_t i = b.size() * arg(1) / 100, n = 0; i < b.size() && n < arg(2); ++i, ++n) b[i] = random();
     else if (what == "index") EveryBody(b, "idx1", [&](std::size_t from, std::size_t to) {
         for (std::size_t e = from + arg(1); e + 4 <= to; e += 16) PutLE(b, e, (op.at(2) == "add" ? GetLE32(b, e) : 0) + arg(3));

@@ -15,6 +15,7 @@
 //   size ID WORD | rename ID TO
 //   index FIELD set|add VALUE     (every idx1 entry: 0 id, 4 flags, 8 offset, 12 size)
 //   garble ID zero|random [SKIP]  (every chunk ID's body) | noise PERCENT LENGTH
+//   tsgarble COUNT                (random payloads in COUNT MPEG-TS packets past the first tenth)
 //   twice (the file twice over) | append WxH (the generated clip again, at that size, joined on)
 //   damage COUNT [SEED]           (bytes flipped in COUNT video packets, no key, chosen by SEED)
 // ID is a RIFF chunk or list type (AVI, with spaces left out) or an MP4 box type.
