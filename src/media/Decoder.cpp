@@ -53,11 +53,9 @@ constexpr int kFirstPictureWithin = 256;
 
 // How far past the first key frame the start of a stream is decoded to find
 // the packets that deliver no picture: leading pictures follow their key
-// within a reorder delay (kStartReorderDelay, H.264's and HEVC's largest
-// picture buffer), and the packets after that show whether every packet
-// delivers a picture of its own.
-constexpr PacketIndex kStartReorderDelay = 16;
-constexpr PacketIndex kStartProbeReach = 2 * kStartReorderDelay;
+// within a reorder delay, and the packets after that show whether every
+// packet delivers a picture of its own.
+constexpr PacketIndex kStartProbeReach = 2 * kMaxReorderDelay;
 
 // Decoders report errors through libav's log, from the thread that met them,
 // with their context (or a frame thread's copy of it, which shares its
@@ -268,7 +266,7 @@ namespace {
 // pictures, which refer to pictures before the key.
 bool MayLead(const std::vector<TablePacket>& packets, PacketIndex key) {
     const std::int64_t keyTime = packets[key].pts;
-    const auto end = std::min<PacketIndex>(static_cast<PacketIndex>(packets.size()), key + 1 + kStartReorderDelay);
+    const auto end = std::min<PacketIndex>(static_cast<PacketIndex>(packets.size()), key + 1 + kMaxReorderDelay);
     for (PacketIndex i = key + 1; i < end; ++i) {
         if (packets[i].discard) continue;
         if (packets[i].key) return false;
@@ -324,10 +322,10 @@ std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParame
     const PacketIndex last = std::min(count - 1, key + kStartProbeReach);
     const std::vector<bool> delivered = DeliveredUpTo(table, par, timeBase, last);
     if (delivered.empty()) return {};
-    for (PacketIndex i = key + kStartReorderDelay; i <= last; ++i)
+    for (PacketIndex i = key + kMaxReorderDelay; i <= last; ++i)
         if (!packets[i].discard && !delivered[static_cast<std::size_t>(i)]) return {};
     std::vector<PacketIndex> none;
-    for (PacketIndex i = 0; i < key + kStartReorderDelay && i <= last; ++i)
+    for (PacketIndex i = 0; i < key + kMaxReorderDelay && i <= last; ++i)
         if (!packets[i].discard && !delivered[static_cast<std::size_t>(i)]) none.push_back(i);
     return none;
 }

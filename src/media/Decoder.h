@@ -46,6 +46,10 @@ private:
 libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int threads, int flags = 0,
                             DecodeErrors* errors = nullptr);
 
+// Packets a decoder may take in before it delivers a picture it holds back
+// for reordering (H.264's and HEVC's largest picture buffer).
+constexpr PacketIndex kMaxReorderDelay = 16;
+
 // What a decoder learns only from a stream's first packet and needs wherever
 // a run starts: the name and build x264 writes into its first picture (an SEI
 // message), from which the H.264 decoder takes workarounds for that encoder's

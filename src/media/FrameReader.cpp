@@ -47,9 +47,6 @@ constexpr PacketIndex kNearGopStartPresses = 3;
 // the worker prepares the GOP before it: scrubbing and random access leave
 // it idle.
 constexpr auto kPauseAfterJump = std::chrono::milliseconds(100);
-// Packets a decoder may take in before it delivers a picture it holds back
-// for reordering (H.264's and HEVC's largest picture buffer).
-constexpr PacketIndex kMaxReorderDelay = 16;
 // Pictures from which a worker on a spare core pays (720p).
 constexpr std::int64_t kSpareCoreFromPixels = 1280 * 720;
 
