@@ -263,13 +263,16 @@ namespace {
 
 // Whether packets after the first key frame, within a reorder delay, are
 // presented before it (or may be: no time to tell): an open GOP's leading
-// pictures, which refer to pictures before the key.
+// pictures, which refer to pictures before the key. In MPEG-1/2 video those
+// are the B-pictures that follow the key picture straight away.
 bool MayLead(const std::vector<TablePacket>& packets, PacketIndex key) {
+    constexpr std::uint8_t kB = 3;
     const std::int64_t keyTime = packets[key].pts;
     const auto end = std::min<PacketIndex>(static_cast<PacketIndex>(packets.size()), key + 1 + kMaxReorderDelay);
     for (PacketIndex i = key + 1; i < end; ++i) {
         if (packets[i].discard) continue;
         if (packets[i].key) return false;
+        if (packets[i].codedType != 0) return packets[i].codedType == kB;
         if (keyTime == TablePacket::kNoTime || packets[i].pts == TablePacket::kNoTime || packets[i].pts < keyTime)
             return true;
     }
