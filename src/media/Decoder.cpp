@@ -259,6 +259,13 @@ std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecPa
     return std::nullopt;
 }
 
+void TagTablePacket(AVPacket* packet, PacketIndex index, const TablePacket& entry) {
+    packet->pts = packet->dts = index;
+    packet->flags &= ~(AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD);
+    if (entry.key) packet->flags |= AV_PKT_FLAG_KEY;
+    if (entry.discard) packet->flags |= AV_PKT_FLAG_DISCARD;
+}
+
 namespace {
 
 // Whether packets after the first key frame, within a reorder delay, are
@@ -266,13 +273,12 @@ namespace {
 // pictures, which refer to pictures before the key. In MPEG-1/2 video those
 // are the B-pictures that follow the key picture straight away.
 bool MayLead(const std::vector<TablePacket>& packets, PacketIndex key) {
-    constexpr std::uint8_t kB = 3;
     const std::int64_t keyTime = packets[key].pts;
     const auto end = std::min<PacketIndex>(static_cast<PacketIndex>(packets.size()), key + 1 + kMaxReorderDelay);
     for (PacketIndex i = key + 1; i < end; ++i) {
         if (packets[i].discard) continue;
         if (packets[i].key) return false;
-        if (packets[i].codedType != 0) return packets[i].codedType == kB;
+        if (packets[i].codedType != 0) return packets[i].codedType == TablePacket::kCodedB;
         if (keyTime == TablePacket::kNoTime || packets[i].pts == TablePacket::kNoTime || packets[i].pts < keyTime)
             return true;
     }
@@ -299,10 +305,7 @@ std::vector<bool> DeliveredUpTo(FrameTable& table, const AVCodecParameters* par,
         } else if (next <= last) {
             const PacketIndex index = next++;
             if (table.Read(index, packet.get())) {
-                packet->pts = packet->dts = index;
-                packet->flags &= ~(AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD);
-                if (packets[index].key) packet->flags |= AV_PKT_FLAG_KEY;
-                if (packets[index].discard) packet->flags |= AV_PKT_FLAG_DISCARD;
+                TagTablePacket(packet.get(), index, packets[index]);
                 avcodec_send_packet(codec.get(), packet.get());  // a refused packet gives no picture
             }
             av_packet_unref(packet.get());

@@ -50,6 +50,12 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase,
 // for reordering (H.264's and HEVC's largest picture buffer).
 constexpr PacketIndex kMaxReorderDelay = 16;
 
+// Readies `packet`, read for packet `index` of a table (`entry`), to be sent
+// as readers send packets: it carries its index as timestamps, so that each
+// picture tells which packet it came from, and the table's key and discard
+// flags in place of the demuxer's.
+void TagTablePacket(AVPacket* packet, PacketIndex index, const TablePacket& entry);
+
 // What a decoder learns only from a stream's first packet and needs wherever
 // a run starts: the name and build x264 writes into its first picture (an SEI
 // message), from which the H.264 decoder takes workarounds for that encoder's

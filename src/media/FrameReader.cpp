@@ -736,10 +736,7 @@ bool FrameReader::Feed() {
 // packet it came from.
 bool FrameReader::ReadPacket(PacketIndex index, AVPacket* packet) {
     if (!table_->Read(index, packet)) return false;
-    packet->pts = packet->dts = index;
-    packet->flags &= ~(AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD);
-    if (packets_[index].key) packet->flags |= AV_PKT_FLAG_KEY;
-    if (packets_[index].discard) packet->flags |= AV_PKT_FLAG_DISCARD;
+    TagTablePacket(packet, index, packets_[index]);
     // Colours that change in the stream change before their packet, and a
     // run from a later key starts with those in effect there.
     const std::vector<PaletteChange>& changes = table_->PaletteChanges();

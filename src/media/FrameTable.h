@@ -39,6 +39,7 @@ struct TablePacket {
     // MPEG-1/2 video listed in one pass: the picture coding type its picture
     // header gives (1 I, 2 P, 3 B, 4 D), 0 where none was read.
     std::uint8_t codedType = 0;
+    static constexpr std::uint8_t kCodedB = 3;
     // The demuxer's presentation and decode timestamps in the stream's time
     // base, kNoTime where it gives none (sample tables learn their
     // presentation times only from FillPresentationTimes). Facts for tools:

@@ -35,12 +35,11 @@ PositionFacts::PositionFacts(std::shared_ptr<FrameTable> table, int timeBaseNum,
 // stamps only some): the decoder delivers each B-picture at once and holds
 // each I- or P-picture back until the next one comes, or the stream ends.
 void PositionFacts::SortAsMpegDecoderDelivers(const std::vector<TablePacket>& packets) {
-    constexpr std::uint8_t kB = 3;
     std::vector<PacketIndex> delivered;
     delivered.reserve(picture_.size());
     PacketIndex held = -1;
     for (PacketIndex i : picture_) {
-        if (packets[i].codedType == kB) {
+        if (packets[i].codedType == TablePacket::kCodedB) {
             delivered.push_back(i);
             continue;
         }
