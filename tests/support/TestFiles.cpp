@@ -26,6 +26,17 @@ Bytes Generated(const std::string& head, const std::string& extension) {
     return made[key] = ReadAll(path);
 }
 
+// The clip `head` describes, made at `size` (WxH) instead.
+Bytes GeneratedAt(const std::string& head, const std::string& size, const std::string& extension) {
+    std::istringstream words(head);
+    std::string encoder, ownSize, rest;
+    words >> encoder >> ownSize;
+    std::getline(words, rest);
+    Bytes bytes = Generated(encoder + " " + size + rest, extension);
+    if (bytes.empty()) throw std::runtime_error("could not make " + head + " at " + size);
+    return bytes;
+}
+
 std::uint32_t GetLE32(const Bytes& b, std::size_t at) {
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = value << 8 | (at + i < b.size() ? b[at + i] : 0);
@@ -151,18 +162,12 @@ std::string MakeTestFile(const std::string& name, const std::string& description
     if (kind != "none" && bytes.empty()) throw std::runtime_error("could not make " + head);
     for (std::size_t next = 1; next < parts.size(); ++next) {
         const std::vector<std::string>& op = parts[next];
-        if (op.at(0) != "append") {
+        if (op.at(0) == "append") {
+            const Bytes more = GeneratedAt(head, op.at(1), std::filesystem::path(name).extension().string());
+            bytes.insert(bytes.end(), more.begin(), more.end());
+        } else {
             Apply(op, bytes, rng);
-            continue;
         }
-        // The same clip made at another size, joined on.
-        std::istringstream rest(head);
-        std::string encoder, size, tail;
-        rest >> encoder >> size;
-        std::getline(rest, tail);
-        const Bytes more = Generated(encoder + " " + op.at(1) + tail, std::filesystem::path(name).extension().string());
-        if (more.empty()) throw std::runtime_error("could not make " + head + " at " + op.at(1));
-        bytes.insert(bytes.end(), more.begin(), more.end());
     }
     WriteAll(path, bytes);
     return path;
