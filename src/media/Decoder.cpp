@@ -138,6 +138,10 @@ DecodeErrors::DecodeErrors() {
     g_tallies.insert(this);
 }
 
+void DecodeErrors::AddRefusal(const AVCodecContext* codec) {
+    if (!ConcealsDamage(codec->codec_id)) Add();
+}
+
 DecodeErrors::~DecodeErrors() {
     std::lock_guard lock(g_talliesMutex);
     g_tallies.erase(this);

@@ -31,6 +31,10 @@ public:
     // errors met in decoding it and the pictures it refers to.
     std::uint64_t Count() const { return count_.load(std::memory_order_acquire); }
     void Add() { count_.fetch_add(1, std::memory_order_release); }
+    // A decoding call of `codec` that failed: the decoder refused a packet
+    // (VP9 refuses a damaged one without a word in the log). Damage where
+    // its errors are (see IsDamage in Decoder.cpp).
+    void AddRefusal(const AVCodecContext* codec);
 
 private:
     std::atomic<std::uint64_t> count_{0};

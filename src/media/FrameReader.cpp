@@ -722,6 +722,7 @@ bool FrameReader::Feed() {
             if (!packets_[index].discard) ++run_.sent;
             return true;
         }
+        errors_.AddRefusal(codec_);
     }
     if (run_.flushed) return false;
     run_.flushed = true;

@@ -76,7 +76,11 @@ INSTANTIATE_TEST_SUITE_P(
         Damaged{"hevc.mkv", "libx265 320x240 120 gop=60 b=3 -x265-params=log-level=none ; damage 8"},
         // MPEG-2 decodes on slice threads, which conceal a damaged slice
         // running over into the next one differently run to run.
-        Damaged{"mythtv-channel_unavailable.ts", "corpus ; tsgarble 8"}),
+        Damaged{"mythtv-channel_unavailable.ts", "corpus ; tsgarble 8"},
+        // A VP9 frame header damaged: the decoder refuses the packet without
+        // a word in its log, and frame threads go on from it otherwise than
+        // one thread does.
+        Damaged{"mecavideo-balle1-vp9.avi", "corpus ; damage 1 1 14"}),
     [](const auto& info) { return fwtest::TestName(info.param.name); });
 
 // A reader that shows position 7's picture at 9, a picture of its own at 5

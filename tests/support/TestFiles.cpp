@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "ClipMaker.h"
@@ -75,7 +76,7 @@ void EveryBody(Bytes& b, const std::string& id, Change change) {
 
 // Flips 16 bytes in the middle of `count` packets of the first video stream,
 // none a key packet, all between a fifth and four fifths of the stream.
-void Damage(Bytes& b, std::uint32_t count, std::uint32_t seed) {
+void Damage(Bytes& b, std::uint32_t count, std::uint32_t seed, std::optional<std::uint32_t> at) {
     const std::string path = TempDir() + "/damage.in";
     WriteAll(path, b);
     bool ok = false;
@@ -94,7 +95,7 @@ void Damage(Bytes& b, std::uint32_t count, std::uint32_t seed) {
     if (chosen.size() < count) throw std::runtime_error("too few packets to damage");
     std::shuffle(chosen.begin(), chosen.end(), std::mt19937(seed));
     for (std::size_t n = 0; n < count; ++n)
-        for (std::size_t i = 0; i < 16; ++i) b.at(chosen[n].first + chosen[n].second / 2 + i) ^= 0x5A;
+        for (std::size_t i = 0; i < 16; ++i) b.at(chosen[n].first + at.value_or(chosen[n].second / 2) + i) ^= 0x5A;
 }
 
 void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
@@ -114,7 +115,7 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "be") for (int i = 0; i < 4; ++i) PutLE(b, place().body + arg(2) + i, arg(3) >> (8 * (3 - i)), 1);
     else if (what == "size") PutLE(b, place().header + 4, arg(2));
     else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
-    else if (what == "damage") Damage(b, arg(1), op.size() > 2 ? arg(2) : 1);
+    else if (what == "damage") Damage(b, arg(1), op.size() > 2 ? arg(2) : 1, op.size() > 3 ? std::optional(arg(3)) : std::nullopt);
     else if (what == "twice") b.resize(2 * b.size()), std::copy_n(b.begin(), b.size() / 2, b.begin() + b.size() / 2);
     else if (what == "tsgarble") for (std::uint32_t n = 0, packets = static_cast<std::uint32_t>(b.size() / 188); n < arg(1); ++n) {
         const std::size_t at = (packets / 10 + rng() % (packets * 17 / 20)) * 188;

@@ -17,7 +17,8 @@
 //   garble ID zero|random [SKIP]  (every chunk ID's body) | noise PERCENT LENGTH
 //   tsgarble COUNT                (random payloads in COUNT MPEG-TS packets past the first tenth)
 //   twice (the file twice over) | append WxH (the generated clip again, at that size, joined on)
-//   damage COUNT [SEED]           (bytes flipped in COUNT video packets, no key, chosen by SEED)
+//   damage COUNT [SEED [AT]]      (bytes flipped in COUNT video packets, no key, chosen by SEED,
+//                                  from byte AT of each, else from its middle)
 // ID is a RIFF chunk or list type (AVI, with spaces left out) or an MP4 box type.
 #pragma once
 
