@@ -59,6 +59,8 @@ std::uint8_t FieldFlagsOf(const AVFrame* f) {
                                      (f->top_field_first ? kFieldTopFirst : 0) | (f->repeat_pict > 0 ? kFieldRepeat : 0));
 }
 
+bool IsIntra(const AVFrame* f) { return f->key_frame || f->pict_type == AV_PICTURE_TYPE_I; }
+
 bool IsPredicted(const AVFrame* f) {
     return f->pict_type == AV_PICTURE_TYPE_P || f->pict_type == AV_PICTURE_TYPE_B;
 }
@@ -769,13 +771,36 @@ void FrameReader::OnPicture(AVFrame* frame) {
         AlignStep(frame);
         return;
     }
-    const PacketIndex packet = run_.nextOut;
+    PlaceNext(frame);
+}
+
+// Places the run's next picture (an aligned run's) at the next shown packet.
+void FrameReader::PlaceNext(const AVFrame* frame) {
+    const std::int64_t source = SourceOf(frame);
+    const PacketIndex packet = AfterDroppedPictures(run_.nextOut, source, frame);
     if (packet >= PacketCount()) return;  // more pictures than packets
     run_.nextOut = NextShown(packet + 1);
-    const std::int64_t source = SourceOf(frame);
     if (source > 0 && source < PacketCount() && packets_[source].key && packet >= source)
         leading_[static_cast<PacketIndex>(source)] = packet - static_cast<PacketIndex>(source);
     KeepAt(packet, frame);
+}
+
+// A decoder may deliver no picture for a packet it sent (damage it refuses, a
+// change of size), and the count then places every picture after it one
+// packet early. A key picture tells where it belongs, whichever run decodes
+// it: at the shown packet after its own, one on for each picture delivered
+// before it that was decoded after it (its leading pictures), as a run
+// started at that key places it. Where the count falls short of that, the
+// packets between show the picture before them and the count goes on from
+// the key picture; so every run places the pictures after a drop alike.
+PacketIndex FrameReader::AfterDroppedPictures(PacketIndex packet, std::int64_t source, const AVFrame* frame) {
+    if (!IsIntra(frame) || source <= run_.key || source >= PacketCount() || !packets_[source].key) return packet;
+    const auto leading = std::count_if(run_.sources.begin(), run_.sources.end(), [&](std::int64_t s) { return s > source; });
+    const PacketIndex place = ShownAfter(static_cast<PacketIndex>(source), leading);
+    // KeepAt replaces the run's last picture: the repeats hold one of their own.
+    const libav::FramePtr before(av_frame_clone(run_.lastFrame ? run_.lastFrame.get() : frame));
+    for (; packet < place && before; packet = NextShown(packet + 1)) KeepAt(packet, before.get());
+    return packet;
 }
 
 // What the picture of `packet` tells about it.
@@ -789,6 +814,8 @@ void FrameReader::Note(PacketIndex packet, const AVFrame* frame) {
 
 void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     run_.lastOut = packet;
+    if (run_.sources.size() == kAlignLongestWindow) run_.sources.pop_front();
+    run_.sources.push_back(SourceOf(frame));
     if (packet < run_.firstValid) return;
     Note(packet, frame);
     if (sink_.placed) sink_.placed(packet, frame);
@@ -799,8 +826,7 @@ void FrameReader::KeepAt(PacketIndex packet, const AVFrame* frame) {
     // one). A key picture that a run passes on its way to a later target is
     // kept: stepping back asks for it next, and getting it again would start
     // a run of its own.
-    const bool intra = frame->key_frame || frame->pict_type == AV_PICTURE_TYPE_I;
-    if (intra && packet == target_ && packets_[packet].key && SourceOf(frame) == packet) return;
+    if (IsIntra(frame) && packet == target_ && packets_[packet].key && SourceOf(frame) == packet) return;
     // A run rolled forward to a far target keeps what the store can hold of
     // the pictures up to it: earlier ones would be evicted before the target
     // is reached, after costing a copy each.
@@ -898,10 +924,8 @@ void FrameReader::CommitLead(std::int64_t lead) {
     r.after.clear();
     r.seenBefore = 0;
     for (Pending& p : pictures) {
-        const PacketIndex packet = r.nextOut;
-        if (packet >= PacketCount()) break;
-        r.nextOut = NextShown(packet + 1);
-        KeepAt(packet, p.frame.get());
+        if (r.nextOut >= PacketCount()) break;
+        PlaceNext(p.frame.get());
     }
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -117,6 +118,7 @@ private:
         bool fresh = false;         // on a decoder opened for it (StartRun)
         bool damaged = false;       // it went on over damage (MetDamage)
         libav::FramePtr lastFrame;
+        std::deque<std::int64_t> sources;  // of the last pictures placed, oldest first
         // Alignment of a run that started at a key packet after the first.
         int seenBefore = 0;           // pictures delivered before the key picture
         std::int64_t minBefore = std::numeric_limits<std::int64_t>::max();  // their smallest source
@@ -162,6 +164,8 @@ private:
     bool Feed();
     bool ReadPacket(PacketIndex index, AVPacket* packet);
     void OnPicture(AVFrame* frame);
+    void PlaceNext(const AVFrame* frame);
+    PacketIndex AfterDroppedPictures(PacketIndex packet, std::int64_t source, const AVFrame* frame);
     void KeepAt(PacketIndex packet, const AVFrame* frame);
     void AlignStep(AVFrame* frame);
     void CommitAlignment();

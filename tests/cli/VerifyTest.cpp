@@ -80,7 +80,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A VP9 frame header damaged: the decoder refuses the packet without
         // a word in its log, and frame threads go on from it otherwise than
         // one thread does.
-        Damaged{"mecavideo-balle1-vp9.avi", "corpus ; damage 1 1 14"}),
+        Damaged{"mecavideo-balle1-vp9.avi", "corpus ; damage 1 1 14"},
+        // MPEG-2 joined to the same at another size: the decoder drops a
+        // picture at the junction, which shifts the pictures after it by one
+        // in a run that passes it, and not in a run that starts after it.
+        Damaged{"mpeg2_joined_sizes.ts", "mpeg2video 160x120 60 gop=15 b=2 ; append 96x64"}),
     [](const auto& info) { return fwtest::TestName(info.param.name); });
 
 // A reader that shows position 7's picture at 9, a picture of its own at 5
