@@ -276,15 +276,23 @@ namespace {
 // presented before it (or may be: no time to tell): an open GOP's leading
 // pictures, which refer to pictures before the key. In MPEG-1/2 video those
 // are the B-pictures that follow the key picture straight away.
-bool MayLead(const std::vector<TablePacket>& packets, PacketIndex key) {
-    const std::int64_t keyTime = packets[key].pts;
+bool MayLead(FrameTable& table, PacketIndex key, bool timesKnown) {
+    const std::vector<TablePacket>& packets = table.Packets();
     const auto end = std::min<PacketIndex>(static_cast<PacketIndex>(packets.size()), key + 1 + kMaxReorderDelay);
+    libav::PacketPtr packet(av_packet_alloc());
+    // A sample table's packets learn their times when they are read.
+    const auto timeOf = [&](PacketIndex i) {
+        std::int64_t time = packets[i].pts;
+        if (!timesKnown && packet && table.Read(i, packet.get())) time = packet->pts, av_packet_unref(packet.get());
+        return time;
+    };
+    const std::int64_t keyTime = timeOf(key);
     for (PacketIndex i = key + 1; i < end; ++i) {
         if (packets[i].discard) continue;
         if (packets[i].key) return false;
         if (packets[i].codedType != 0) return packets[i].codedType == TablePacket::kCodedB;
-        if (keyTime == TablePacket::kNoTime || packets[i].pts == TablePacket::kNoTime || packets[i].pts < keyTime)
-            return true;
+        const std::int64_t time = timeOf(i);
+        if (keyTime == TablePacket::kNoTime || time == TablePacket::kNoTime || time < keyTime) return true;
     }
     return false;
 }
@@ -323,12 +331,12 @@ std::vector<bool> DeliveredUpTo(FrameTable& table, const AVCodecParameters* par,
 }  // namespace
 
 std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* par, AVRational timeBase,
-                                          bool leadersKnown) {
+                                          bool timesKnown) {
     const std::vector<TablePacket>& packets = table.Packets();
     const auto count = static_cast<PacketIndex>(packets.size());
     PacketIndex key = 0;
     while (key < count && (!packets[key].key || packets[key].discard)) ++key;
-    if (key == count || (key == 0 && (!leadersKnown || !MayLead(packets, key)))) return {};
+    if (key == count || (key == 0 && !MayLead(table, key, timesKnown))) return {};
     const PacketIndex last = std::min(count - 1, key + kStartProbeReach);
     const std::vector<bool> delivered = DeliveredUpTo(table, par, timeBase, last);
     if (delivered.empty()) return {};

@@ -89,7 +89,7 @@ std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecPa
 // references were cut off. Decodes only where the table shows such packets may
 // be there, up to a little past the first key frame; nothing where packets
 // after that do not each deliver a picture of their own (field pictures).
-// Without `leadersKnown` (presentation times not read yet) only a start
-// before the first key frame is looked at.
+// `timesKnown`: the table's packets carry the demuxer's presentation times;
+// else the first packets are read for them.
 std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase,
-                                          bool leadersKnown);
+                                          bool timesKnown);

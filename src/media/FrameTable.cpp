@@ -589,13 +589,13 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     }
     std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
     // A sample table's presentation times are read only when asked for
-    // (FillPresentationTimes), and its edit list makes leading pictures
-    // discard packets: only a start before the first key frame is looked at.
-    const bool leadersKnown = !table;
+    // (FillPresentationTimes); an edit list makes leading pictures discard
+    // packets.
+    const bool timesKnown = !table;
     if (!table) table = FromPass(std::move(source), st, progress, cancelled);
     // A stream cut in the middle of a GOP starts with packets whose pictures
     // the decoder never delivers: positions count pictures, not packets.
-    if (table) table->ShowNoPictureFor(PicturelessStart(*table, st->codecpar, st->time_base, leadersKnown));
+    if (table) table->ShowNoPictureFor(PicturelessStart(*table, st->codecpar, st->time_base, timesKnown));
     if (table && table->PositionCount() <= 0) return nullptr;
     return table;
 }

@@ -98,6 +98,19 @@ void Damage(Bytes& b, std::uint32_t count, std::uint32_t seed, std::optional<std
         for (std::size_t i = 0; i < 16; ++i) b.at(chosen[n].first + at.value_or(chosen[n].second / 2) + i) ^= 0x5A;
 }
 
+// The video from `seconds` on, copied by the ffmpeg program into `format`
+// without an edit list, as a copy cut at a point after a key frame comes out.
+void CopyFrom(Bytes& b, const std::string& seconds, const std::string& format) {
+    const std::string in = TempDir() + "/copy.in", out = TempDir() + "/copy.out";
+    WriteAll(in, b);
+    bool ok = false;
+    RunCommand("ffmpeg -v error -y -ss " + ShellQuoted(seconds) + " -i " + ShellQuoted(in) +
+                   " -map 0:v -c copy -use_editlist 0 -f " + ShellQuoted(format) + " " + ShellQuoted(out),
+               ok);
+    if (!ok) throw std::runtime_error("ffmpeg could not copy from " + seconds + " s");
+    b = ReadAll(out);
+}
+
 void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     const std::string& what = op.at(0);
     const auto arg = [&](std::size_t i) { return static_cast<std::uint32_t>(std::stoull(op.at(i), nullptr, 0)); };
@@ -116,6 +129,7 @@ void Apply(const std::vector<std::string>& op, Bytes& b, std::mt19937& rng) {
     else if (what == "size") PutLE(b, place().header + 4, arg(2));
     else if (what == "rename") std::copy_n((op.at(2) + "   ").begin(), 4, b.begin() + place().id);
     else if (what == "damage") Damage(b, arg(1), op.size() > 2 ? arg(2) : 1, op.size() > 3 ? std::optional(arg(3)) : std::nullopt);
+    else if (what == "copyfrom") CopyFrom(b, op.at(1), op.at(2));
     else if (what == "twice") b.resize(2 * b.size()), std::copy_n(b.begin(), b.size() / 2, b.begin() + b.size() / 2);
     else if (what == "tsgarble") for (std::uint32_t n = 0, packets = static_cast<std::uint32_t>(b.size() / 188); n < arg(1); ++n) {
         const std::size_t at = (packets / 10 + rng() % (packets * 17 / 20)) * 188;

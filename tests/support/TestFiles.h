@@ -16,6 +16,8 @@
 //   index FIELD set|add VALUE     (every idx1 entry: 0 id, 4 flags, 8 offset, 12 size)
 //   garble ID zero|random [SKIP]  (every chunk ID's body) | noise PERCENT LENGTH
 //   tsgarble COUNT                (random payloads in COUNT MPEG-TS packets past the first tenth)
+//   copyfrom SECONDS FORMAT       (the video from SECONDS on, copied by ffmpeg into FORMAT
+//                                  without an edit list)
 //   twice (the file twice over) | append WxH (the generated clip again, at that size, joined on)
 //   damage COUNT [SEED [AT]]      (bytes flipped in COUNT video packets, no key, chosen by SEED,
 //                                  from byte AT of each, else from its middle)
