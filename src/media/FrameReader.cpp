@@ -797,6 +797,7 @@ PacketIndex FrameReader::AfterDroppedPictures(PacketIndex packet, std::int64_t s
     if (!IsIntra(frame) || source <= run_.key || source >= PacketCount() || !packets_[source].key) return packet;
     const auto leading = std::count_if(run_.sources.begin(), run_.sources.end(), [&](std::int64_t s) { return s > source; });
     const PacketIndex place = ShownAfter(static_cast<PacketIndex>(source), leading);
+    if (place <= packet) return packet;
     // KeepAt replaces the run's last picture: the repeats hold one of their own.
     const libav::FramePtr before(av_frame_clone(run_.lastFrame ? run_.lastFrame.get() : frame));
     for (; packet < place && before; packet = NextShown(packet + 1)) KeepAt(packet, before.get());
