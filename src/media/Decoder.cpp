@@ -279,11 +279,11 @@ namespace {
 bool MayLead(FrameTable& table, PacketIndex key, bool timesKnown) {
     const std::vector<TablePacket>& packets = table.Packets();
     const auto end = std::min<PacketIndex>(static_cast<PacketIndex>(packets.size()), key + 1 + kMaxReorderDelay);
-    libav::PacketPtr packet(av_packet_alloc());
     // A sample table's packets learn their times when they are read.
+    libav::PacketPtr packet(timesKnown ? nullptr : av_packet_alloc());
     const auto timeOf = [&](PacketIndex i) {
         std::int64_t time = packets[i].pts;
-        if (!timesKnown && packet && table.Read(i, packet.get())) time = packet->pts, av_packet_unref(packet.get());
+        if (packet && table.Read(i, packet.get())) time = packet->pts, av_packet_unref(packet.get());
         return time;
     };
     const std::int64_t keyTime = timeOf(key);

@@ -74,8 +74,9 @@ void EveryBody(Bytes& b, const std::string& id, Change change) {
     }
 }
 
-// Flips 16 bytes in the middle of `count` packets of the first video stream,
-// none a key packet, all between a fifth and four fifths of the stream.
+// Flips 16 bytes of `count` packets of the first video stream (from byte `at`
+// of each, else from its middle), none a key packet, all between a fifth and
+// four fifths of the stream.
 void Damage(Bytes& b, std::uint32_t count, std::uint32_t seed, std::optional<std::uint32_t> at) {
     const std::string path = TempDir() + "/damage.in";
     WriteAll(path, b);
