@@ -194,11 +194,11 @@ void CompareView::PlaceControls() {
         const auto y = [this](double t) { return static_cast<int>(std::nearbyint(t / window_.TwipsPerPixelY())); };
         return QRect(x(left), y(top), x(width), y(height));
     };
-    lblCompareWith->setGeometry(rect(7800, 120, 1200, 315));
-    cboCompare->setGeometry(rect(9000, 120, 2295, 315));
-    lblOffset->setGeometry(rect(7800, 600, 1200, 315));
-    spnOffset->setGeometry(rect(9000, 600, 1335, 315));
-    lblCompare->setGeometry(rect(3480, 1740, 7815, 255));
+    lblCompareWith->setGeometry(rect(7800, 120, 1320, 315));
+    cboCompare->setGeometry(rect(9180, 120, 2115, 315));
+    lblOffset->setGeometry(rect(7800, 600, 1320, 315));
+    spnOffset->setGeometry(rect(9180, 600, 1335, 315));
+    // The compare line's width follows the window (frmMain::PlaceToWindow).
 }
 
 void CompareView::CreateShortcuts() {
@@ -263,7 +263,7 @@ void CompareView::ClipChanged() {
     cboCompare->setEnabled(cboCompare->count() > 1);
     const bool wasActive = Active();
     b_ = keep;
-    if (wasActive != Active()) window_.PlacePictureView();
+    if (wasActive != Active()) window_.PlaceToWindow();
     Restart();
 }
 
@@ -272,7 +272,7 @@ void CompareView::Choose() {
     const auto& clips = window_.Clips();
     const bool wasActive = Active();
     b_ = index >= 0 && index < static_cast<int>(clips.size()) ? clips[static_cast<std::size_t>(index)] : nullptr;
-    if (wasActive != Active()) window_.PlacePictureView();
+    if (wasActive != Active()) window_.PlaceToWindow();
     Restart();
     if (!Active()) {
         // Back to the window as it is without a comparison.
@@ -402,7 +402,7 @@ void CompareView::Compose() {
     PictureBox& box = *window_.picDisp;
     if (box.Image().Width() != width || box.Image().Height() != height) box.SetSize(width, height);
     PersistentImage& out = *box.ImageHandle();
-    const int divider = std::clamp(wipeAt_ < 0 ? wa / 2 : wipeAt_, 0, width);
+    const int divider = std::min(WipeDivider(), width);
     for (int y = 0; y < height; ++y) {
         RowWriter row(out.Row(y));
         const std::uint8_t* ra = y < ha ? a.Row(y) : nullptr;
@@ -448,6 +448,11 @@ void CompareView::StepDifference() {
     window_.TimeLine_Change();
 }
 
+int CompareView::WipeDivider() const {
+    const int wa = surfaceA_.Image().Width(), wb = surfaceB_.Image().Width();
+    return std::clamp(wipeAt_ < 0 ? wa / 2 : wipeAt_, 0, std::max(wa, wb));
+}
+
 void CompareView::SetWipeAt(int x) {
     wipeAt_ = std::max(0, x);
     if (Active() && view_ == View::Wipe) {
@@ -486,7 +491,7 @@ void CompareView::UpdateText() {
         case View::A: view = QStringLiteral("A"); break;
         case View::B: view = QStringLiteral("B"); break;
         case View::SideBySide: view = QStringLiteral("side by side"); break;
-        case View::Wipe: view = QStringLiteral("wipe"); break;
+        case View::Wipe: view = QStringLiteral("wipe at x %1").arg(WipeDivider()); break;
         case View::Difference: view = QStringLiteral("difference \u00D7%1").arg(amplification_); break;
     }
     const std::int32_t frameB = FrameB(frame_);

@@ -115,6 +115,8 @@ private:
     std::unique_ptr<cAVI> OpenCopy(const cAVI& clip) const;
     QString PathOf(const cAVI& clip) const;
     std::int32_t FrameB(std::int32_t frameA) const;
+    // The wipe's first column of B, within the pictures.
+    int WipeDivider() const;
 
     frmMain& window_;
     std::shared_ptr<cAVI> b_;

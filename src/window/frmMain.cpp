@@ -154,28 +154,47 @@ void frmMain::PlaceControls() {
     lblMem->setGeometry(TwipsRect(1560, 720, 5295, 255));
     chkCatch->setGeometry(TwipsRect(240, 1080, 3135, 255));
     TimeLine->setGeometry(TwipsRect(240, 2040, 11055, 255));
-    lblFrame->setGeometry(TwipsRect(3480, 1080, 7815, 255));
-    lblPixel->setGeometry(TwipsRect(3480, 1440, 5775, 255));
-    lblZoom->setGeometry(TwipsRect(9360, 1440, 1935, 255));
     // The design size until the first clip sizes the picture box to its frames.
     picDisp->resize(TwipsRect(240, 2400, 5175, 3855).size());
     resize(PixelsX(11835), PixelsY(11040));
-    PlacePictureView();
+    PlaceToWindow();
 }
 
-// The picture's room starts where the picture box does and takes the rest of
-// the window, less the left margin on the right and at the bottom.
-void frmMain::PlacePictureView() {
+// What follows the window's size and the compare mode. The picture's room
+// starts where the picture box does and takes the rest of the window, less
+// the left margin on the right and at the bottom. The readouts end where the
+// frame bar does and grow with the window, so that a wider window shows a
+// longer line whole. Comparing, the pixel line carries both pictures' values
+// and the compare line the metrics: both start at the left margin, and the
+// zoom moves up to the end of the frame line.
+void frmMain::PlaceToWindow() {
     const QRect design = TwipsRect(240, 2400, 5175, 3855);
+    const bool comparing = Compare && Compare->Active();
     // Comparing, the PSNR graph takes a strip above it.
-    const int top = design.top() + (Compare && Compare->Active() ? CompareView::kGraphHeight + 2 : 0);
+    const int top = design.top() + (comparing ? CompareView::kGraphHeight + 2 : 0);
     picView->setGeometry(design.left(), top, std::max(0, width() - 2 * design.left()),
                          std::max(0, height() - top - design.left()));
+    const int grown = std::max(0, width() - PixelsX(11835));
+    QRect frame = TwipsRect(3480, 1080, 7815, 255).adjusted(0, 0, grown, 0);
+    QRect zoom = TwipsRect(9360, 1440, 1935, 255).translated(grown, 0);
+    QRect pixel = TwipsRect(3480, 1440, 5775, 255).adjusted(0, 0, grown, 0);
+    if (comparing) {
+        const int gap = zoom.left() - pixel.right();
+        pixel.setLeft(design.left());
+        pixel.setRight(frame.right());
+        zoom.moveTop(frame.top());
+        frame.setRight(zoom.left() - gap);
+    }
+    lblFrame->setGeometry(frame);
+    lblZoom->setGeometry(zoom);
+    lblPixel->setGeometry(pixel);
+    if (Compare) Compare->lblCompare->setGeometry(QRect(pixel.left(), TwipsRect(0, 1740, 0, 255).top(),
+                                                        pixel.width(), pixel.height()));
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    PlacePictureView();
+    PlaceToWindow();
 }
 
 void frmMain::SetTabOrder() {

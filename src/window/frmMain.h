@@ -109,7 +109,7 @@ private:
     void CreateControls();
     void CreateTimeLine();
     void PlaceControls();
-    void PlacePictureView();
+    void PlaceToWindow();
     void SetTabOrder();
     void ConnectEvents();
     void CreateReadout();

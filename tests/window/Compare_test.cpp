@@ -89,6 +89,7 @@ TEST_F(Compare, EveryViewShowsTheFramesPixelByPixel) {
     QTest::mouseRelease(window->picDisp, Qt::LeftButton, {}, QPoint(10, 5));
     EXPECT_EQ(compare().WipeAt(), 10);
     ExpectPixels(64, 48, [&](int x, int y) { return x < 10 ? a.PixelAt(x, y) : b.PixelAt(x, y); }, "wipe at 10");
+    EXPECT_TRUE(compare().lblCompare->text().startsWith("View wipe at x 10 \u00B7")) << compare().lblCompare->text().toStdString();
 
     for (int times : {1, 4, 16}) {
         Key(Qt::Key_D);
@@ -160,6 +161,24 @@ TEST_F(Compare, NoneLeavesTheWindowAsWithoutComparing) {
     EXPECT_EQ(window->picDisp->size(), picture);
     EXPECT_EQ(fwtest::FrameNumberOf(Shown()), 0);
     EXPECT_TRUE(compare().lblCompare->text().isEmpty());
+}
+
+// At the window's design size the lines of a comparison show whole: both
+// pictures' values at four-digit coordinates, and the metrics.
+TEST_F(Compare, ReadoutLinesShowWholeAtTheDesignSize) {
+    Open(Clip("a.mkv", "libx264 1280x720 2"), Clip("b.mkv", "libx264 1280x720 2 -crf=40"), 0);
+    ASSERT_TRUE(WaitFor([&] { return compare().ShownMetrics().has_value(); }));
+    window->picDisp->setFocus();
+    for (int i = 0; i < 3; ++i) Key(Qt::Key_D);
+    const QPoint at(1234, 717);
+    QMouseEvent move(QEvent::MouseMove, at, window->picDisp->mapToGlobal(at), Qt::NoButton, {}, {});
+    QCoreApplication::sendEvent(window->picDisp, &move);
+    ASSERT_NE(compare().lblCompare->text().indexOf(QStringLiteral("\u00D716 \u00B7 B frame 0 \u00B7 PSNR Y ")), -1)
+        << compare().lblCompare->text().toStdString();
+    ASSERT_TRUE(window->lblPixel->text().startsWith("x 1234 y 717")) << window->lblPixel->text().toStdString();
+    for (QLabel* label : {window->lblPixel, compare().lblCompare, compare().lblCompareWith, compare().lblOffset})
+        EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+    EXPECT_FALSE(window->lblFrame->geometry().intersects(window->lblZoom->geometry()));
 }
 
 TEST_F(Compare, MetricsArriveWithoutStoppingTheSteps) {
