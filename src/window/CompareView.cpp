@@ -127,17 +127,27 @@ void CompareGraph::paintEvent(QPaintEvent*) {
         if (std::isnan(c) || v < c) c = v;
     }
     painter.setPen(palette().color(QPalette::Highlight));
+    int worst = -1;  // the column of the lowest value, marked over the whole height
     for (int x = 0; x < width(); ++x) {
         const double v = column[static_cast<std::size_t>(x)];
         if (std::isnan(v)) continue;
+        if (std::isfinite(v) && (worst < 0 || v < column[static_cast<std::size_t>(worst)])) worst = x;
         const double share = std::isinf(v) ? 1.0 : (v - low) / (high - low);
         const int y = bottom - static_cast<int>(std::lround(share * (bottom - top)));
         painter.drawLine(x, bottom, x, y);
     }
-    painter.setPen(palette().color(QPalette::Text));
+    if (worst >= 0 && high - low >= 1) {
+        painter.setPen(QColor(220, 0, 0));
+        painter.drawLine(worst, bottom, worst, top);
+    }
     QString label = QStringLiteral("PSNR %1\u2013%2 dB").arg(low, 0, 'f', 1).arg(high, 0, 'f', 1);
     if (done_ < 1.0) label += QStringLiteral(" \u00B7 measuring %1%").arg(static_cast<int>(done_ * 100));
-    painter.drawText(rect().adjusted(4, 0, -4, 0), Qt::AlignRight | Qt::AlignTop, label);
+    // On a ground of its own, so that the bars under it do not cross it.
+    const QRect text = painter.fontMetrics().boundingRect(label).adjusted(-3, 0, 3, 0);
+    const QRect box(width() - 1 - 4 - text.width(), 1, text.width(), text.height());
+    painter.fillRect(box, palette().color(QPalette::Base));
+    painter.setPen(palette().color(QPalette::Text));
+    painter.drawText(box, Qt::AlignCenter, label);
 }
 
 void CompareGraph::mousePressEvent(QMouseEvent* event) {

@@ -225,6 +225,11 @@ TEST_F(Compare, GraphFillsAndTheWorstFrameIsOneKeyAway) {
     EXPECT_TRUE(std::isfinite(values[23]));
     Key(Qt::Key_W, Qt::ShiftModifier);
     EXPECT_EQ(window->TimeLine->value(), 23);
+    // The graph marks the worst frame's column.
+    const QImage graph = compare().Graph->grab().toImage();
+    const int x = window->Inspector->Ticks->XOf(23);
+    EXPECT_EQ(graph.pixelColor(x, compare().Graph->height() - 3), QColor(220, 0, 0));
+    EXPECT_NE(graph.pixelColor(window->Inspector->Ticks->XOf(11), compare().Graph->height() - 3), QColor(220, 0, 0));
     // A click on the graph goes to the frame under it.
     QTest::mouseClick(compare().Graph, Qt::LeftButton, {}, QPoint(window->Inspector->Ticks->XOf(11), 10));
     EXPECT_EQ(window->TimeLine->value(), 11);
