@@ -35,7 +35,7 @@ QString Timestamp(std::int64_t value, const FrameFacts& f) {
         .arg(value)
         .arg(f.timeBaseNum)
         .arg(f.timeBaseDen)
-        .arg(Seconds(seconds));
+        .arg(QString::number(seconds, 'f', 6));  // a decode time may lie before 0
 }
 
 QString PictureType(FrameKind kind) {
@@ -116,6 +116,7 @@ FrameInspector::FrameInspector(frmMain& window) : window_(window) {
     Panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Panel->setFrameShape(QFrame::StyledPanel);
     Panel->setMargin(6);
+    Panel->setAutoFillBackground(true);  // readable over the picture it may cover
     Panel->hide();
     const auto add = [&](const QKeySequence& key, void (FrameInspector::*command)()) {
         auto* action = new QAction(&window);
@@ -161,15 +162,20 @@ void FrameInspector::ClipChanged() {
 }
 
 void FrameInspector::FrameChanged() {
-    Place();
     if (Panel->isVisible()) Panel->setText(PanelText());
+    Place();
 }
 
+// The panel sits at the top of the picture's room, beside the part of the
+// picture shown there, or over its right end when the picture fills the room.
 void FrameInspector::Place() {
     Ticks->Follow();
-    const QRect picture = window_.picDisp->geometry();
-    Panel->move(picture.right() + 1 + kPanelGap, picture.top());
+    const QRect room = window_.picView->geometry();
+    const QRect picture(window_.picDisp->mapTo(&window_, QPoint()), window_.picDisp->size());
+    const QRect shown = picture & room;
     Panel->adjustSize();
+    const int x = std::min(shown.right() + 1 + kPanelGap, room.right() + 1 - Panel->width());
+    Panel->move(std::max(room.left(), x), room.top());
     Panel->raise();
 }
 

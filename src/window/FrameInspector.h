@@ -45,6 +45,8 @@ public:
     void ClipChanged();
     // The window shows another frame.
     void FrameChanged();
+    // The ticks follow the frame bar, the panel the picture and its room.
+    void Place();
 
     // The marked frames of the shown clip, in order.
     std::vector<std::int32_t> Marks() const;
@@ -65,7 +67,6 @@ private:
     void NextMark();
     void CopyMarks();
     void TogglePanel();
-    void Place();
     void Go(std::int32_t frame);
     std::shared_ptr<cAVI> Clip() const;
     void Forget();  // drops what belongs to clips no longer loaded

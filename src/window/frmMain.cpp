@@ -188,6 +188,7 @@ void frmMain::PlaceToWindow() {
     lblFrame->setGeometry(frame);
     lblZoom->setGeometry(zoom);
     lblPixel->setGeometry(pixel);
+    if (Inspector) Inspector->Place();
     if (Compare) Compare->lblCompare->setGeometry(QRect(pixel.left(), TwipsRect(0, 1740, 0, 255).top(),
                                                         pixel.width(), pixel.height()));
 }

@@ -104,6 +104,12 @@ TEST_F(WindowTest, PanelTellsTheShownFramesFactsAsFfprobeDoes) {
                                       : "\ninterlaced: no"));
         EXPECT_TRUE(text.contains("\npixel format: yuv420p10le, 10 bits\n"));
         EXPECT_TRUE(text.contains("\nmatrix: bt709, range tv\n"));
+        // Whole, in the picture's room beside the picture.
+        const QRect panel = window->Inspector->Panel->geometry(), room = window->picView->geometry();
+        EXPECT_GE(panel.width(), window->Inspector->Panel->sizeHint().width());
+        EXPECT_GE(panel.height(), window->Inspector->Panel->sizeHint().height());
+        EXPECT_TRUE(room.contains(panel)) << panel.x() << "," << panel.y();
+        EXPECT_GT(panel.left(), window->picDisp->mapTo(window.get(), QPoint(96, 0)).x());
     }
     Key(Qt::Key_I);
     EXPECT_FALSE(window->Inspector->Panel->isVisible());
