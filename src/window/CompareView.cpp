@@ -111,9 +111,16 @@ void CompareGraph::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
     if (!values_ || values_->empty()) return;
     double low = std::numeric_limits<double>::infinity(), high = -low;
-    for (double v : *values_)
+    bool measured = false;  // some pair had metrics: finite, or identical (inf)
+    for (double v : *values_) {
+        measured = measured || !std::isnan(v);
         if (std::isfinite(v)) low = std::min(low, v), high = std::max(high, v);
-    if (!std::isfinite(low)) low = 0, high = 1;  // nothing measured, or every frame identical
+    }
+    QString label = QStringLiteral("PSNR %1\u2013%2 dB").arg(low, 0, 'f', 1).arg(high, 0, 'f', 1);
+    if (!std::isfinite(low)) {  // nothing measured, or every frame identical
+        label = measured ? QStringLiteral("PSNR identical") : done_ < 1.0 ? QStringLiteral("PSNR") : QStringLiteral("no PSNR");
+        low = 0, high = 1;
+    }
     if (high - low < 1) high = low + 1;
     const KeyTicks& ticks = *window_.Inspector->Ticks;
     const int top = 2, bottom = height() - 3;
@@ -140,7 +147,6 @@ void CompareGraph::paintEvent(QPaintEvent*) {
         painter.setPen(QColor(220, 0, 0));
         painter.drawLine(worst, bottom, worst, top);
     }
-    QString label = QStringLiteral("PSNR %1\u2013%2 dB").arg(low, 0, 'f', 1).arg(high, 0, 'f', 1);
     if (done_ < 1.0) label += QStringLiteral(" \u00B7 measuring %1%").arg(static_cast<int>(done_ * 100));
     // On a ground of its own, so that the bars under it do not cross it.
     const QRect text = painter.fontMetrics().boundingRect(label).adjusted(-3, 0, 3, 0);
