@@ -162,11 +162,12 @@ void frmMain::PlaceControls() {
 
 // What follows the window's size and the compare mode. The picture's room
 // starts where the picture box does and takes the rest of the window, less
-// the left margin on the right and at the bottom. The readouts end where the
-// frame bar does and grow with the window, so that a wider window shows a
-// longer line whole. Comparing, the pixel line carries both pictures' values
-// and the compare line the metrics: both start at the left margin, and the
-// zoom moves up to the end of the frame line.
+// the left margin on the right and at the bottom. The zoom stays at the end
+// of the frame bar; the lines beside it end there too, the others grow with
+// the window, so that a wider window shows a longer line whole. Comparing,
+// the pixel line carries both pictures' values and the compare line the
+// metrics: both start at the left margin, and the zoom moves up to the end
+// of the frame line.
 void frmMain::PlaceToWindow() {
     const QRect design = TwipsRect(240, 2400, 5175, 3855);
     const bool comparing = Compare && Compare->Active();
@@ -176,10 +177,10 @@ void frmMain::PlaceToWindow() {
                          std::max(0, height() - top - design.left()));
     const int grown = std::max(0, width() - PixelsX(11835));
     QRect frame = TwipsRect(3480, 1080, 7815, 255).adjusted(0, 0, grown, 0);
-    QRect zoom = TwipsRect(9360, 1440, 1935, 255).translated(grown, 0);
-    QRect pixel = TwipsRect(3480, 1440, 5775, 255).adjusted(0, 0, grown, 0);
+    QRect zoom = TwipsRect(9360, 1440, 1935, 255);
+    QRect pixel = TwipsRect(3480, 1440, 5775, 255);
+    const int gap = zoom.left() - pixel.right();
     if (comparing) {
-        const int gap = zoom.left() - pixel.right();
         pixel.setLeft(design.left());
         pixel.setRight(frame.right());
         zoom.moveTop(frame.top());
