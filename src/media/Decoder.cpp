@@ -197,6 +197,22 @@ std::vector<std::uint8_t> EncoderNotes(const AVCodecParameters* par, const AVPac
     return notes;
 }
 
+bool HoldsCodedPicture(const AVCodecParameters* par, const AVPacket* packet) {
+    const bool hevc = par->codec_id == AV_CODEC_ID_HEVC;
+    if ((par->codec_id != AV_CODEC_ID_H264 && !hevc) || !packet || !packet->data) return false;
+    // avcC and hvcC extradata start with version 1 and give the length prefix's size.
+    const int sizeAt = hevc ? 21 : 4;
+    const bool lengthPrefixed = par->extradata_size > sizeAt && par->extradata[0] == 1;
+    const int lengthSize = lengthPrefixed ? (par->extradata[sizeAt] & 3) + 1 : 0;
+    bool slice = false;
+    EachNalUnit(packet->data, static_cast<std::size_t>(packet->size), lengthSize, [&](std::size_t at, std::size_t size) {
+        if (size == 0) return;
+        const int type = hevc ? packet->data[at] >> 1 & 0x3F : packet->data[at] & 0x1F;
+        slice = slice || (hevc ? type < 32 : type >= 1 && type <= 5);
+    });
+    return slice;
+}
+
 namespace {
 
 struct ParserCloser {

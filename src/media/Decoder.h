@@ -70,6 +70,11 @@ void TagTablePacket(AVPacket* packet, PacketIndex index, const TablePacket& entr
 // later key packet's data; empty when there is none.
 std::vector<std::uint8_t> EncoderNotes(const AVCodecParameters* codec, const AVPacket* first);
 
+// Whether `packet` of an H.264 or HEVC stream holds a coded picture (a slice
+// NAL unit), where an access unit may hold only parameter sets or an end of
+// sequence; false for every other codec, whose packets are not looked into.
+bool HoldsCodedPicture(const AVCodecParameters* codec, const AVPacket* packet);
+
 struct PictureShape {
     int width = 0;
     int height = 0;

@@ -34,14 +34,16 @@ void ReadOnlyStream(AVFormatContext* fmt, int keep) {
 // time of each packet, in frames of the stream's time base, for frame slots).
 // Discard packets take the slot of the next shown packet.
 void AssignSlots(std::vector<TablePacket>& packets, PositionRule rule, const std::vector<std::int64_t>& times) {
-    // A packet presented at a frame slot an earlier packet already holds has
-    // no slot to be shown at: in the files that have them it holds no picture
-    // at all (an access unit of parameter sets or an end of sequence), so it
-    // is decoded like a discard packet and takes no position.
+    // A packet presented at a frame slot an earlier packet already holds is
+    // taken for one without a picture (an access unit of parameter sets or
+    // an end of sequence): it is decoded like a discard packet and takes no
+    // position, until PlacePicturesInSharedSlots finds a picture in it.
     if (rule == PositionRule::FrameSlots) {
         std::unordered_set<std::int64_t> taken;
-        for (std::size_t i = 0; i < packets.size(); ++i)
-            if (!packets[i].discard && !taken.insert(times[i]).second) packets[i].discard = true;
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            TablePacket& p = packets[i];
+            if (!p.discard && !taken.insert(times[i]).second && !p.sharedSlot) p.discard = p.sharedSlot = true;
+        }
     }
     std::vector<std::int64_t> slots;
     for (std::size_t i = 0; i < packets.size(); ++i)
@@ -561,6 +563,18 @@ void FrameTable::ShowNoPictureFor(const std::vector<PacketIndex>& packets) {
     AssignSlots(packets_, rule_, slotTimes_);
 }
 
+void FrameTable::PlacePicturesInSharedSlots(const AVCodecParameters* codec) {
+    libav::PacketPtr packet(av_packet_alloc());
+    bool placed = false;
+    for (PacketIndex i = 0; packet && i < static_cast<PacketIndex>(packets_.size()); ++i) {
+        TablePacket& p = packets_[i];
+        if (!p.sharedSlot || !p.discard || !Read(i, packet.get())) continue;
+        if (HoldsCodedPicture(codec, packet.get())) p.discard = false, placed = true;
+        av_packet_unref(packet.get());
+    }
+    if (placed) AssignSlots(packets_, rule_, slotTimes_);
+}
+
 std::int64_t FrameTable::PositionCount() const {
     for (auto it = packets_.rbegin(); it != packets_.rend(); ++it)
         if (!it->discard) return it->slot + 1;
@@ -595,6 +609,7 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     if (!table) table = FromPass(std::move(source), st, progress, cancelled);
     // A stream cut in the middle of a GOP starts with packets whose pictures
     // the decoder never delivers: positions count pictures, not packets.
+    if (table) table->PlacePicturesInSharedSlots(st->codecpar);
     if (table) table->ShowNoPictureFor(PicturelessStart(*table, st->codecpar, st->time_base, timesKnown));
     if (table && table->PositionCount() <= 0) return nullptr;
     return table;

@@ -23,6 +23,7 @@
 
 #include "media/MediaTypes.h"
 
+struct AVCodecParameters;
 struct AVPacket;
 struct DemuxSource;
 
@@ -36,6 +37,9 @@ struct TablePacket {
     std::int64_t ts = 0;    // the demuxer's timestamp of the packet, for seeking
     bool key = false;
     bool discard = false;   // decoded for the pictures that refer to it, never shown
+    // Frame slots: presented at a slot an earlier packet holds; a discard
+    // packet unless it holds a picture of its own (PlacePicturesInSharedSlots).
+    bool sharedSlot = false;
     // MPEG-1/2 video listed in one pass: the picture coding type its picture
     // header gives (1 I, 2 P, 3 B, 4 D), 0 where none was read.
     std::uint8_t codedType = 0;
@@ -89,6 +93,11 @@ public:
     // Takes `packets` out of the positions, as discard packets: decoded, but
     // never shown (they deliver no picture). Slots are assigned again.
     void ShowNoPictureFor(const std::vector<PacketIndex>& packets);
+    // Frame slots: a packet presented at a slot an earlier one holds is
+    // taken for one without a picture (an access unit of parameter sets or
+    // an end of sequence), unless it holds a coded picture: then its picture
+    // takes the next slot, and the ones after it move on up to a free slot.
+    void PlacePicturesInSharedSlots(const AVCodecParameters* codec);
 
 protected:
     std::vector<TablePacket> packets_;

@@ -84,6 +84,10 @@ bool DecodeWithFfmpeg(const std::string& path, Reference& out) {
             out.slots.push_back(std::atoll((pts == "N/A" ? dts : pts).c_str()));
     }
     std::sort(out.slots.begin(), out.slots.end());  // pictures come out in presentation order
+    // Where every packet gave a picture, two at one slot are two pictures:
+    // the later one takes the next slot (and those after it move on).
+    if (out.slots.size() == out.pictures.size())
+        for (std::size_t j = 1; j < out.slots.size(); ++j) out.slots[j] = std::max(out.slots[j], out.slots[j - 1] + 1);
     return ok && !out.pictures.empty();
 }
 
@@ -93,7 +97,7 @@ bool DecodeWithFfmpeg(const std::string& path, Reference& out) {
 bool DecodeReference(const std::string& path, Reference& out) {
     out = Reference{};
     const std::vector<std::uint8_t> bytes = ReadAll(path);
-    const std::string key = "reference 3 " + std::to_string(bytes.size()) + " " +
+    const std::string key = "reference 4 " + std::to_string(bytes.size()) + " " +
                             std::to_string(::crc32(0, bytes.data(), static_cast<uInt>(bytes.size()))) + " " +
                             std::to_string(::adler32(1, bytes.data(), static_cast<uInt>(bytes.size()))) + " " +
                             FfmpegStamp();
