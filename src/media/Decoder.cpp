@@ -180,12 +180,23 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, i
     return codec;
 }
 
+namespace {
+
+// The size of the length prefix before each NAL unit of an H.264 or HEVC
+// packet, as avcC and hvcC extradata give it (they start with version 1); 0
+// for a byte stream, whose units follow start codes.
+int NalLengthSize(const AVCodecParameters* par) {
+    const int sizeAt = par->codec_id == AV_CODEC_ID_HEVC ? 21 : 4;
+    const bool lengthPrefixed = par->extradata_size > sizeAt && par->extradata[0] == 1;
+    return lengthPrefixed ? (par->extradata[sizeAt] & 3) + 1 : 0;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> EncoderNotes(const AVCodecParameters* par, const AVPacket* first) {
     std::vector<std::uint8_t> notes;
     if (par->codec_id != AV_CODEC_ID_H264 || !first || !first->data) return notes;
-    // avcC extradata starts with version 1 and gives the length prefix's size.
-    const bool lengthPrefixed = par->extradata_size >= 5 && par->extradata[0] == 1;
-    const int lengthSize = lengthPrefixed ? (par->extradata[4] & 3) + 1 : 0;
+    const int lengthSize = NalLengthSize(par);
     constexpr std::string_view kX264 = "x264 - core ";
     EachNalUnit(first->data, static_cast<std::size_t>(first->size), lengthSize, [&](std::size_t at, std::size_t size) {
         const std::string_view unit(reinterpret_cast<const char*>(first->data + at), size);
@@ -200,13 +211,10 @@ std::vector<std::uint8_t> EncoderNotes(const AVCodecParameters* par, const AVPac
 bool HoldsCodedPicture(const AVCodecParameters* par, const AVPacket* packet) {
     const bool hevc = par->codec_id == AV_CODEC_ID_HEVC;
     if ((par->codec_id != AV_CODEC_ID_H264 && !hevc) || !packet || !packet->data) return false;
-    // avcC and hvcC extradata start with version 1 and give the length prefix's size.
-    const int sizeAt = hevc ? 21 : 4;
-    const bool lengthPrefixed = par->extradata_size > sizeAt && par->extradata[0] == 1;
-    const int lengthSize = lengthPrefixed ? (par->extradata[sizeAt] & 3) + 1 : 0;
     bool slice = false;
-    EachNalUnit(packet->data, static_cast<std::size_t>(packet->size), lengthSize, [&](std::size_t at, std::size_t size) {
-        if (size == 0) return;
+    const auto size = static_cast<std::size_t>(packet->size);
+    EachNalUnit(packet->data, size, NalLengthSize(par), [&](std::size_t at, std::size_t unitSize) {
+        if (unitSize == 0) return;
         const int type = hevc ? packet->data[at] >> 1 & 0x3F : packet->data[at] & 0x1F;
         slice = slice || (hevc ? type < 32 : type >= 1 && type <= 5);
     });

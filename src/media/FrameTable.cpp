@@ -607,9 +607,9 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     // packets.
     const bool timesKnown = !table;
     if (!table) table = FromPass(std::move(source), st, progress, cancelled);
+    if (table) table->PlacePicturesInSharedSlots(st->codecpar);
     // A stream cut in the middle of a GOP starts with packets whose pictures
     // the decoder never delivers: positions count pictures, not packets.
-    if (table) table->PlacePicturesInSharedSlots(st->codecpar);
     if (table) table->ShowNoPictureFor(PicturelessStart(*table, st->codecpar, st->time_base, timesKnown));
     if (table && table->PositionCount() <= 0) return nullptr;
     return table;

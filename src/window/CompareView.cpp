@@ -118,7 +118,9 @@ void CompareGraph::paintEvent(QPaintEvent*) {
     }
     QString label = QStringLiteral("PSNR %1\u2013%2 dB").arg(low, 0, 'f', 1).arg(high, 0, 'f', 1);
     if (!std::isfinite(low)) {  // nothing measured, or every frame identical
-        label = measured ? QStringLiteral("PSNR identical") : done_ < 1.0 ? QStringLiteral("PSNR") : QStringLiteral("no PSNR");
+        label = measured     ? QStringLiteral("PSNR identical")
+                : done_ < 1.0 ? QStringLiteral("PSNR")
+                              : QStringLiteral("no PSNR");
         low = 0, high = 1;
     }
     if (high - low < 1) high = low + 1;
