@@ -311,6 +311,7 @@ void CompareView::Restart() {
     values_.clear();
     paired_ = {};
     passDone_ = 0;
+    worstPendingAt_.reset();
     ++generation_;
     const std::shared_ptr<cAVI> a = ClipA();
     Graph->setVisible(Active());
@@ -359,6 +360,7 @@ bool CompareView::ShowFrame(std::int32_t frame, bool useCatch) {
     const std::shared_ptr<cAVI> a = ClipA();
     if (!Active() || !a) return false;
     frame_ = frame;
+    if (worstPendingAt_ != frame) worstPendingAt_.reset();
     const std::int32_t frameB = FrameB(frame);
     if (passWorker_) passWorker_->Hold();  // the pass waits while the user steps
     // What is not in the cache is read first: B's frame on the side job while
@@ -534,6 +536,7 @@ void CompareView::TakeBatch(std::vector<FrameMetrics> batch, double done) {
     }
     passDone_ = done;
     Graph->SetValues(paired_.first, &values_, done);
+    if (PassDone() && worstPendingAt_) ToWorstFrame();
 }
 
 std::optional<std::int32_t> CompareView::WorstFrame() const {
@@ -547,8 +550,12 @@ std::optional<std::int32_t> CompareView::WorstFrame() const {
     return worst;
 }
 
+// Before the pass is over, the worst frame so far, and the worst of all once
+// the pass ends (if the user is still there).
 void CompareView::ToWorstFrame() {
     if (const std::optional<std::int32_t> worst = WorstFrame()) window_.TimeLine->setValue(*worst);
+    worstPendingAt_.reset();
+    if (!PassDone()) worstPendingAt_ = window_.TimeLine->value();
 }
 
 bool CompareView::eventFilter(QObject* watched, QEvent* event) {

@@ -130,6 +130,9 @@ private:
     PairedFrames paired_;
     std::vector<double> values_;
     double passDone_ = 0;
+    // Shift+W before the pass was over: the frame it showed then. The pass's
+    // end goes on to the worst frame of all unless the user moved meanwhile.
+    std::optional<std::int32_t> worstPendingAt_;
     int generation_ = 0;  // results of workers started before the last restart are dropped
     std::unique_ptr<FrameMetricsWorker> metricsWorker_;
     std::unique_ptr<ComparePassWorker> passWorker_;
