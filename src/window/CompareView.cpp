@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include <QAction>
 #include <QComboBox>
@@ -126,33 +127,50 @@ void CompareGraph::paintEvent(QPaintEvent*) {
     if (high - low < 1) high = low + 1;
     const KeyTicks& ticks = *window_.Inspector->Ticks;
     const int top = 2, bottom = height() - 3;
-    // Per column the worst frame, so that a single bad frame always shows.
+    const auto yOf = [&](double v) {
+        const double share = std::isinf(v) ? 1.0 : (v - low) / (high - low);
+        return bottom - static_cast<int>(std::lround(share * (bottom - top)));
+    };
+    // Each frame covers the columns nearer to it than to its neighbours, so
+    // that the bars close up and a single bad frame shows as a notch; where
+    // frames share a column, it shows the worst of them.
+    const std::size_t count = values_->size();
+    std::vector<int> xs(count);
+    for (std::size_t i = 0; i < count; ++i) xs[i] = ticks.XOf(first_ + static_cast<std::int32_t>(i));
+    const auto span = [&](std::size_t i) {
+        const int left = i == 0 ? xs[i] : (xs[i - 1] + xs[i] + 1) / 2;
+        const int right = i + 1 == count ? xs[i] : std::max(left, (xs[i] + xs[i + 1] - 1) / 2);
+        return std::pair(std::clamp(left, 0, width() - 1), std::clamp(right, 0, width() - 1));
+    };
     std::vector<double> column(static_cast<std::size_t>(width()), std::numeric_limits<double>::quiet_NaN());
-    for (std::size_t i = 0; i < values_->size(); ++i) {
+    std::optional<std::size_t> worst;  // the lowest finite value, marked over the whole height
+    for (std::size_t i = 0; i < count; ++i) {
         const double v = (*values_)[i];
         if (std::isnan(v)) continue;
-        const int x = std::clamp(ticks.XOf(first_ + static_cast<std::int32_t>(i)), 0, width() - 1);
-        double& c = column[static_cast<std::size_t>(x)];
-        if (std::isnan(c) || v < c) c = v;
+        if (std::isfinite(v) && (!worst || v < (*values_)[*worst])) worst = i;
+        const auto [left, right] = span(i);
+        for (int x = left; x <= right; ++x) {
+            double& c = column[static_cast<std::size_t>(x)];
+            if (std::isnan(c) || v < c) c = v;
+        }
     }
     painter.setPen(palette().color(QPalette::Highlight));
-    int worst = -1;  // the column of the lowest value, marked over the whole height
-    for (int x = 0; x < width(); ++x) {
-        const double v = column[static_cast<std::size_t>(x)];
-        if (std::isnan(v)) continue;
-        if (std::isfinite(v) && (worst < 0 || v < column[static_cast<std::size_t>(worst)])) worst = x;
-        const double share = std::isinf(v) ? 1.0 : (v - low) / (high - low);
-        const int y = bottom - static_cast<int>(std::lround(share * (bottom - top)));
-        painter.drawLine(x, bottom, x, y);
-    }
-    if (worst >= 0 && high - low >= 1) {
-        painter.setPen(QColor(220, 0, 0));
-        painter.drawLine(worst, bottom, worst, top);
+    for (int x = 0; x < width(); ++x)
+        if (const double v = column[static_cast<std::size_t>(x)]; !std::isnan(v)) painter.drawLine(x, bottom, x, yOf(v));
+    QRect mark;
+    if (worst) {
+        const auto [left, right] = span(*worst);
+        const int x = xs[*worst];
+        mark = QRect(QPoint(std::min(left, x - 1), top), QPoint(std::max(right, x + 1), bottom));
+        painter.fillRect(mark, QColor(220, 0, 0));
+        label += QStringLiteral(" \u00B7 worst frame %1").arg(first_ + static_cast<std::int32_t>(*worst));
     }
     if (done_ < 1.0) label += QStringLiteral(" \u00B7 measuring %1%").arg(static_cast<int>(done_ * 100));
-    // On a ground of its own, so that the bars under it do not cross it.
+    // On a ground of its own, so that the bars under it do not cross it; at
+    // the left end where it would hide the worst frame's mark.
     const QRect text = painter.fontMetrics().boundingRect(label).adjusted(-3, 0, 3, 0);
-    const QRect box(width() - 1 - 4 - text.width(), 1, text.width(), text.height());
+    QRect box(width() - 1 - 4 - text.width(), 1, text.width(), text.height());
+    if (box.intersects(mark)) box.moveLeft(1 + 4);
     painter.fillRect(box, palette().color(QPalette::Base));
     painter.setPen(palette().color(QPalette::Text));
     painter.drawText(box, Qt::AlignCenter, label);
