@@ -93,15 +93,15 @@ void CompareGraph::SetValues(std::int32_t first, const std::vector<double>* valu
 
 std::int32_t CompareGraph::FrameAt(int x) const {
     const QScrollBar& bar = *window_.TimeLine;
-    KeyTicks& ticks = *window_.Inspector->Ticks;
+    const BarScale scale = window_.Inspector->Ticks->Scale();
     // The x of a frame grows with the frame: the first frame at or right of x.
     std::int32_t low = bar.minimum(), high = bar.maximum();
     while (low < high) {
         const std::int32_t mid = low + (high - low) / 2;
-        if (ticks.XOf(mid) < x) low = mid + 1;
+        if (scale.X(mid) < x) low = mid + 1;
         else high = mid;
     }
-    if (low > bar.minimum() && x - ticks.XOf(low - 1) < ticks.XOf(low) - x) --low;
+    if (low > bar.minimum() && x - scale.X(low - 1) < scale.X(low) - x) --low;
     return low;
 }
 
@@ -125,7 +125,7 @@ void CompareGraph::paintEvent(QPaintEvent*) {
         low = 0, high = 1;
     }
     if (high - low < 1) high = low + 1;
-    const KeyTicks& ticks = *window_.Inspector->Ticks;
+    const BarScale scale = window_.Inspector->Ticks->Scale();
     const int top = 2, bottom = height() - 3;
     const auto yOf = [&](double v) {
         const double share = std::isinf(v) ? 1.0 : (v - low) / (high - low);
@@ -136,7 +136,7 @@ void CompareGraph::paintEvent(QPaintEvent*) {
     // frames share a column, it shows the worst of them.
     const std::size_t count = values_->size();
     std::vector<int> xs(count);
-    for (std::size_t i = 0; i < count; ++i) xs[i] = ticks.XOf(first_ + static_cast<std::int32_t>(i));
+    for (std::size_t i = 0; i < count; ++i) xs[i] = scale.X(first_ + static_cast<std::int32_t>(i));
     const auto span = [&](std::size_t i) {
         const int left = i == 0 ? xs[i] : (xs[i - 1] + xs[i] + 1) / 2;
         const int right = i + 1 == count ? xs[i] : std::max(left, (xs[i] + xs[i + 1] - 1) / 2);

@@ -73,7 +73,11 @@ void KeyTicks::Follow() {
     update();
 }
 
-int KeyTicks::XOf(std::int32_t frame) const {
+int BarScale::X(std::int32_t frame) const {
+    return left + QStyle::sliderPositionFromValue(minimum, maximum, frame, span, rightToLeft);
+}
+
+BarScale KeyTicks::Scale() const {
     QStyleOptionSlider option;
     option.initFrom(&bar_);
     option.orientation = bar_.orientation();
@@ -86,18 +90,18 @@ int KeyTicks::XOf(std::int32_t frame) const {
     const QStyle* style = bar_.style();
     const QRect groove = style->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarGroove, &bar_);
     const QRect thumb = style->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, &bar_);
-    const int span = std::max(groove.width() - thumb.width(), 0);
-    return groove.x() + thumb.width() / 2 +
-           QStyle::sliderPositionFromValue(bar_.minimum(), bar_.maximum(), frame, span, bar_.isRightToLeft());
+    return {groove.x() + thumb.width() / 2, std::max(groove.width() - thumb.width(), 0), bar_.minimum(),
+            bar_.maximum(), bar_.isRightToLeft()};
 }
 
 void KeyTicks::paintEvent(QPaintEvent*) {
     if (!keys_ || keys_->empty()) return;
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
+    const BarScale scale = Scale();
     int lastX = -1;
     for (const std::int32_t key : *keys_) {
-        const int x = XOf(key);
+        const int x = scale.X(key);
         if (x == lastX) continue;  // one tick a pixel, however many keys share it
         painter.drawLine(x, 0, x, height() - 1);
         lastX = x;

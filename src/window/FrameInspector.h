@@ -20,14 +20,25 @@ class QLabel;
 class QScrollBar;
 
 // A strip under the frame bar with a tick at each key frame.
+// Where the frame bar's thumb centre stands at each frame, read once from
+// the bar's style, for strips that place many frames along it.
+struct BarScale {
+    int left = 0;   // the thumb centre's x at the first frame
+    int span = 0;   // pixels it travels to the last
+    std::int32_t minimum = 0, maximum = 0;
+    bool rightToLeft = false;
+    int X(std::int32_t frame) const;
+};
+
 class KeyTicks : public QWidget {
 public:
     KeyTicks(QScrollBar& bar, QWidget* parent);
     void SetKeys(const std::vector<std::int32_t>* keys);
     // Follows the bar's place and width.
     void Follow();
+    BarScale Scale() const;
     // The strip's x of frame `frame`, where the bar's thumb centre stands at it.
-    int XOf(std::int32_t frame) const;
+    int XOf(std::int32_t frame) const { return Scale().X(frame); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
