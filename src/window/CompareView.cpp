@@ -80,7 +80,7 @@ private:
 
 CompareGraph::CompareGraph(frmMain& window, QWidget* parent) : QWidget(parent), window_(window) {
     setObjectName(QStringLiteral("CompareGraph"));
-    setToolTip(QStringLiteral("PSNR of each frame (average of the planes); click to go to a frame"));
+    setToolTip(QStringLiteral("PSNR of each frame (average of the planes); click to go to a frame, Shift+W to the worst"));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
