@@ -80,7 +80,8 @@ private:
 
 CompareGraph::CompareGraph(frmMain& window, QWidget* parent) : QWidget(parent), window_(window) {
     setObjectName(QStringLiteral("CompareGraph"));
-    setToolTip(QStringLiteral("PSNR of each frame (average of the planes); click to go to a frame, Shift+W to the worst"));
+    setToolTip(
+        QStringLiteral("PSNR of each frame (average of the planes); click to go to a frame, Shift+W to the worst"));
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
@@ -156,7 +157,8 @@ void CompareGraph::paintEvent(QPaintEvent*) {
     }
     painter.setPen(palette().color(QPalette::Highlight));
     for (int x = 0; x < width(); ++x)
-        if (const double v = column[static_cast<std::size_t>(x)]; !std::isnan(v)) painter.drawLine(x, bottom, x, yOf(v));
+        if (const double v = column[static_cast<std::size_t>(x)]; !std::isnan(v))
+            painter.drawLine(x, bottom, x, yOf(v));
     QRect mark;
     if (worst) {
         const auto [left, right] = span(*worst);
