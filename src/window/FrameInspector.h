@@ -19,7 +19,6 @@ class frmMain;
 class QLabel;
 class QScrollBar;
 
-// A strip under the frame bar with a tick at each key frame.
 // Where the frame bar's thumb centre stands at each frame, read once from
 // the bar's style, for strips that place many frames along it.
 struct BarScale {
@@ -30,6 +29,7 @@ struct BarScale {
     int X(std::int32_t frame) const;
 };
 
+// A strip under the frame bar with a tick at each key frame.
 class KeyTicks : public QWidget {
 public:
     KeyTicks(QScrollBar& bar, QWidget* parent);
