@@ -462,6 +462,7 @@ private:
 std::shared_ptr<FrameTable> FromSampleTable(std::shared_ptr<DemuxSource> source, AVStream* st) {
     const int count = avformat_index_get_entries_count(st);
     if (count <= 0 || st->nb_frames <= 0 || count < st->nb_frames) return nullptr;
+    if (source->format->url && HasMovieFragments(source->format->url)) return nullptr;
     const PositionRule rule = CountsFrames(st) ? PositionRule::FrameSlots : PositionRule::Ranks;
     // The index holds decode times; frame slots are presentation times.
     const std::unordered_map<std::int64_t, std::int64_t> offsets =

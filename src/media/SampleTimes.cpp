@@ -51,27 +51,43 @@ std::optional<Box> Child(const Box& parent, std::string_view type) {
     return std::nullopt;
 }
 
-// The movie header box of the file, read whole.
-Bytes MovieHeader(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+// Where a box's body lies in the file.
+struct FileBox {
+    std::uint64_t bodyAt = 0, bodySize = 0;
+};
+
+// The first box of `type` among the boxes from `at` to `end` (a parent's body,
+// or the whole file), reading only their headers. A damaged header, or one that
+// runs to the end of the file (length 0), ends the search.
+std::optional<FileBox> FindBox(std::ifstream& in, std::uint64_t at, std::uint64_t end, std::string_view type) {
     std::uint8_t head[16];
-    for (std::uint64_t at = 0; in.seekg(static_cast<std::streamoff>(at)) && in.read(reinterpret_cast<char*>(head), 8);) {
+    while (at + 8 <= end && in.seekg(static_cast<std::streamoff>(at)) && in.read(reinterpret_cast<char*>(head), 8)) {
         std::uint64_t length = BigEndian(head, 4), header = 8;
         if (length == 1) {
             if (!in.read(reinterpret_cast<char*>(head + 8), 8)) break;
             length = BigEndian(head + 8, 8);
             header = 16;
         }
-        if (length < header) break;  // 0 (to the end) or damaged: no header after it
-        if (std::string_view(reinterpret_cast<const char*>(head + 4), 4) == "moov") {
-            if (length - header > kMaxMovieHeader) break;
-            Bytes body(static_cast<std::size_t>(length - header));
-            if (!in.read(reinterpret_cast<char*>(body.data()), static_cast<std::streamsize>(body.size()))) break;
-            return body;
-        }
+        if (length < header || length > end - at) break;
+        if (std::string_view(reinterpret_cast<const char*>(head + 4), 4) == type)
+            return FileBox{at + header, length - header};
         at += length;
     }
-    return {};
+    in.clear();
+    return std::nullopt;
+}
+
+constexpr std::uint64_t kWholeFile = ~std::uint64_t{0};
+
+// The movie header box of the file, read whole.
+Bytes MovieHeader(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::optional<FileBox> moov = FindBox(in, 0, kWholeFile, "moov");
+    if (!moov || moov->bodySize > kMaxMovieHeader) return {};
+    Bytes body(static_cast<std::size_t>(moov->bodySize));
+    in.seekg(static_cast<std::streamoff>(moov->bodyAt));
+    if (!in.read(reinterpret_cast<char*>(body.data()), static_cast<std::streamsize>(body.size()))) return {};
+    return body;
 }
 
 // The sample table of track `trackId`.
@@ -91,6 +107,12 @@ std::optional<Box> SampleTable(const Bytes& movie, int trackId) {
 }
 
 }  // namespace
+
+bool HasMovieFragments(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::optional<FileBox> moov = FindBox(in, 0, kWholeFile, "moov");
+    return moov && FindBox(in, moov->bodyAt, moov->bodyAt + moov->bodySize, "mvex");
+}
 
 std::unordered_map<std::int64_t, std::int64_t> CompositionOffsets(const std::string& path, int trackId) {
     std::unordered_map<std::int64_t, std::int64_t> offsets;

@@ -11,3 +11,9 @@
 // composition offset in the track's time base. Empty when the track has no
 // offsets (presentation times are decode times) or the header cannot be read.
 std::unordered_map<std::int64_t, std::int64_t> CompositionOffsets(const std::string& path, int trackId);
+
+// True when the movie header of `path` announces movie fragments ('mvex'):
+// samples then follow in fragments after it, and the demuxer indexes those
+// only as it reads them (or as a segment index sends it to them), so its
+// index at open may hold the first fragment alone.
+bool HasMovieFragments(const std::string& path);
