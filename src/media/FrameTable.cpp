@@ -507,6 +507,17 @@ std::uint8_t MpegPictureType(const std::uint8_t* data, int size) {
     return 0;
 }
 
+// Whether decoding can start anew at an APNG frame the demuxer calls a key
+// frame for covering the whole canvas. It cannot when the frame is blended
+// over the canvas before it, nor when it hands that canvas back to the frame
+// after it (dispose op "previous"). The packet starts with the frame's fcTL
+// chunk: length, type, then 26 bytes whose last two are those ops.
+bool ApngStartsAnew(const std::uint8_t* data, int size) {
+    constexpr std::uint8_t kDisposePrevious = 2, kBlendSource = 0;
+    if (size < 34 || std::memcmp(data + 4, "fcTL", 4) != 0) return false;
+    return data[32] != kDisposePrevious && data[33] == kBlendSource;
+}
+
 bool IsMpegVideo(const AVCodecParameters* par) {
     return par->codec_id == AV_CODEC_ID_MPEG1VIDEO || par->codec_id == AV_CODEC_ID_MPEG2VIDEO;
 }
@@ -522,6 +533,7 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
     std::vector<std::int64_t> times;
     bool allTimed = true;
     const bool mpegVideo = IsMpegVideo(st->codecpar);
+    const bool apng = st->codecpar->codec_id == AV_CODEC_ID_APNG;
     Progress progress(handler);
     const double size = source->fileSize > 0 ? static_cast<double>(source->fileSize) : 0.0;
     bool going = progress.Report(0.0, true);
@@ -534,6 +546,7 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
             packets.back().pts = pkt->pts;
             packets.back().dts = pkt->dts;
             if (mpegVideo) packets.back().codedType = MpegPictureType(pkt->data, pkt->size);
+            if (apng && packets.size() > 1) packets.back().key = packets.back().key && ApngStartsAnew(pkt->data, pkt->size);
             times.push_back(pkt->pts);
             allTimed = allTimed && pkt->pts != AV_NOPTS_VALUE;
         }
