@@ -546,7 +546,8 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
             packets.back().pts = pkt->pts;
             packets.back().dts = pkt->dts;
             if (mpegVideo) packets.back().codedType = MpegPictureType(pkt->data, pkt->size);
-            if (apng && packets.size() > 1) packets.back().key = packets.back().key && ApngStartsAnew(pkt->data, pkt->size);
+            if (apng && packets.size() > 1)
+                packets.back().key = packets.back().key && ApngStartsAnew(pkt->data, pkt->size);
             times.push_back(pkt->pts);
             allTimed = allTimed && pkt->pts != AV_NOPTS_VALUE;
         }
