@@ -371,3 +371,24 @@ std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParame
         if (!packets[i].discard && !delivered[static_cast<std::size_t>(i)]) none.push_back(i);
     return none;
 }
+
+int ProbedReorderDelay(FrameTable& table, const AVCodecParameters* par, AVRational timeBase) {
+    libav::CodecPtr codec = OpenDecoder(par, timeBase, 1);
+    libav::PacketPtr packet(av_packet_alloc());
+    libav::FramePtr frame(av_frame_alloc());
+    if (!codec || !packet || !frame) return par->video_delay;
+    // As ffmpeg probes a stream on opening it: from the first packet until 7
+    // pictures came out (18 at a delay of 3, 20 at more).
+    int pictures = 0;
+    const auto settled = [&] { return pictures >= (codec->has_b_frames < 3 ? 7 : codec->has_b_frames < 4 ? 18 : 20); };
+    const PacketIndex reach = std::min(static_cast<PacketIndex>(table.Packets().size()), kStartProbeReach);
+    for (PacketIndex next = 0; next < reach && !settled(); ++next) {
+        if (table.Read(next, packet.get())) avcodec_send_packet(codec.get(), packet.get());  // a refused one gives none
+        av_packet_unref(packet.get());
+        while (libav::Translate(avcodec_receive_frame(codec.get(), frame.get())) == libav::Step::Ok) {
+            ++pictures;
+            av_frame_unref(frame.get());
+        }
+    }
+    return std::max(par->video_delay, codec->has_b_frames);
+}

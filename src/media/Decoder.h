@@ -98,3 +98,11 @@ std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecPa
 // else the first packets are read for them.
 std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase,
                                           bool timesKnown);
+
+// The reorder delay a one-thread decode of the stream's first packets comes
+// to (at least the one `codec` states). An H.264 decoder learns it as it goes
+// where the sequence header leaves it out (no VUI bitstream restriction): it
+// drops the pictures that come out of order before it has learnt it, and on
+// frame threads at other points than on one. A decoder given it from the start
+// drops none, whichever packet its run starts at.
+int ProbedReorderDelay(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase);

@@ -566,6 +566,15 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
 
 bool IsAvi(const AVFormatContext* fmt) { return std::string_view(fmt->iformat->name) == "avi"; }
 
+// Gives the stream the reorder delay its first packets show, for the
+// containers that are opened without probing their streams (AVI, and MP4
+// read from fragments); every decoder of the stream starts with it. Only
+// H.264 leaves the delay for the decoder to learn.
+void LearnReorderDelay(FrameTable& table, AVStream* st) {
+    if (st->codecpar->codec_id == AV_CODEC_ID_H264)
+        st->codecpar->video_delay = ProbedReorderDelay(table, st->codecpar, st->time_base);
+}
+
 }  // namespace
 
 void FrameTable::NotePalette(const AVPacket* packet) {
@@ -614,7 +623,10 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
             changes = PaletteChangesFromIdx1(fmt->pb, streamIndex, chunks);
             avio_seek(fmt->pb, where, SEEK_SET);
         }
-        return std::make_shared<AviChunks>(std::move(source), std::move(chunks), std::move(palette), std::move(changes));
+        auto table =
+            std::make_shared<AviChunks>(std::move(source), std::move(chunks), std::move(palette), std::move(changes));
+        LearnReorderDelay(*table, st);
+        return table;
     }
     std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
     // A sample table's presentation times are read only when asked for
@@ -622,6 +634,9 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     // packets.
     const bool timesKnown = !table;
     if (!table) table = FromPass(std::move(source), st, progress, cancelled);
+    // The MP4 demuxer reckons the delay from the sample table it read at open,
+    // not from fragments it had not read then.
+    if (table && timesKnown && CarriesSampleTable(fmt)) LearnReorderDelay(*table, st);
     if (table) table->PlacePicturesInSharedSlots(st->codecpar);
     // A stream cut in the middle of a GOP starts with packets whose pictures
     // the decoder never delivers: positions count pictures, not packets.
