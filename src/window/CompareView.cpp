@@ -574,8 +574,7 @@ std::optional<std::int32_t> CompareView::WorstFrame() const {
 // the pass ends (if the user is still there).
 void CompareView::ToWorstFrame() {
     if (const std::optional<std::int32_t> worst = WorstFrame()) window_.TimeLine->setValue(*worst);
-    worstPendingAt_.reset();
-    if (!PassDone()) worstPendingAt_ = window_.TimeLine->value();
+    worstPendingAt_ = PassDone() ? std::nullopt : std::optional(window_.TimeLine->value());
 }
 
 bool CompareView::eventFilter(QObject* watched, QEvent* event) {

@@ -36,9 +36,8 @@ public:
     void SetKeys(const std::vector<std::int32_t>* keys);
     // Follows the bar's place and width.
     void Follow();
+    // The strip's x of each frame, where the bar's thumb centre stands at it.
     BarScale Scale() const;
-    // The strip's x of frame `frame`, where the bar's thumb centre stands at it.
-    int XOf(std::int32_t frame) const { return Scale().X(frame); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -230,14 +230,14 @@ TEST_F(Compare, GraphFillsAndTheWorstFrameIsOneKeyAway) {
     // The graph marks the worst frame's column over its whole height (the
     // scale's text makes way), and the bars of the others close up.
     const QImage graph = compare().Graph->grab().toImage();
-    const KeyTicks& ticks = *window->Inspector->Ticks;
+    const BarScale scale = window->Inspector->Ticks->Scale();
     const int bottom = compare().Graph->height() - 3;
-    EXPECT_EQ(graph.pixelColor(ticks.XOf(35), bottom), QColor(220, 0, 0));
-    EXPECT_EQ(graph.pixelColor(ticks.XOf(35), 4), QColor(220, 0, 0));
-    const int between = (ticks.XOf(11) + ticks.XOf(12)) / 2;
+    EXPECT_EQ(graph.pixelColor(scale.X(35), bottom), QColor(220, 0, 0));
+    EXPECT_EQ(graph.pixelColor(scale.X(35), 4), QColor(220, 0, 0));
+    const int between = (scale.X(11) + scale.X(12)) / 2;
     EXPECT_EQ(graph.pixelColor(between, bottom), compare().Graph->palette().color(QPalette::Highlight));
     // A click on the graph goes to the frame under it.
-    QTest::mouseClick(compare().Graph, Qt::LeftButton, {}, QPoint(window->Inspector->Ticks->XOf(11), 10));
+    QTest::mouseClick(compare().Graph, Qt::LeftButton, {}, QPoint(scale.X(11), 10));
     EXPECT_EQ(window->TimeLine->value(), 11);
     Key(Qt::Key_W, Qt::ShiftModifier);
     EXPECT_EQ(window->TimeLine->value(), 35);

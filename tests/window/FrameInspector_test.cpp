@@ -36,9 +36,9 @@ TEST_F(WindowTest, KeyTicksAndKeysFollowTheKeyFramesFfprobeReports) {
     // A tick under the bar at each key frame, none halfway between two.
     const QImage ticks = window->Inspector->Ticks->grab().toImage();
     const QRgb empty = ticks.pixel(0, 0);
-    for (const std::int32_t key : expected)
-        EXPECT_NE(ticks.pixel(window->Inspector->Ticks->XOf(key), 2), empty) << key;
-    const int between = (window->Inspector->Ticks->XOf(expected[0]) + window->Inspector->Ticks->XOf(expected[1])) / 2;
+    const BarScale scale = window->Inspector->Ticks->Scale();
+    for (const std::int32_t key : expected) EXPECT_NE(ticks.pixel(scale.X(key), 2), empty) << key;
+    const int between = (scale.X(expected[0]) + scale.X(expected[1])) / 2;
     EXPECT_EQ(ticks.pixel(between, 2), empty);
 
     std::vector<std::int32_t> visited;
