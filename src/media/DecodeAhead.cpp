@@ -89,7 +89,10 @@ libav::FramePtr DecodeAhead::Take(PacketIndex packet, std::chrono::nanoseconds w
     if (wait.count() > 0 && due) {
         notBefore_ = {};  // waited for: the job's pause is over
         changed_.notify_all();
-        changed_.wait_for(lock, wait, settled);
+        // A picture the worker is decoding when the wait runs out comes
+        // sooner from it than from a decode of the asker's own, which would
+        // start from nothing and share the cores with it.
+        if (!changed_.wait_for(lock, wait, settled) && progress_ == packet) changed_.wait_for(lock, wait, settled);
     }
     auto it = held_.find(packet);
     return it == held_.end() ? nullptr : libav::FramePtr(av_frame_clone(it->second.get()));

@@ -60,8 +60,8 @@ public:
     // Whether the worker is still at its job.
     bool Busy() const;
     // The picture of `packet` if held, else null after waiting at most
-    // `wait` while the worker's job is still to deliver it; `due` tells
-    // whether it was.
+    // `wait` while the worker's job is still to deliver it (once more if the
+    // worker is decoding it by then); `due` tells whether it was.
     libav::FramePtr Take(PacketIndex packet, std::chrono::nanoseconds wait, bool& due);
     bool Holds(PacketIndex packet) const;
     // Files a copy of a picture the asking reader decoded on its way to a far
