@@ -161,7 +161,7 @@ bool FrameThreadsExact(AVCodecID codec) {
 }
 
 libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, int threads, int flags,
-                            DecodeErrors* errors) {
+                            DecodeErrors* errors, bool frameThreads) {
     const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
     if (!decoder) return nullptr;
     libav::CodecPtr codec(avcodec_alloc_context3(decoder));
@@ -175,7 +175,8 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* par, AVRational timeBase, i
     // pictures larger than the largest frame the reader converts.
     codec->max_pixels = kMaxFramePixels;
     codec->thread_count = threads > 0 ? threads : DefaultThreads();
-    codec->thread_type = FrameThreadsExact(par->codec_id) ? FF_THREAD_FRAME | FF_THREAD_SLICE : FF_THREAD_SLICE;
+    codec->thread_type = frameThreads && FrameThreadsExact(par->codec_id) ? FF_THREAD_FRAME | FF_THREAD_SLICE
+                                                                          : FF_THREAD_SLICE;
     if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return nullptr;
     return codec;
 }

@@ -43,12 +43,15 @@ private:
 // A decoder for `codec` on `threads` threads (0: one per core, at most 8),
 // refusing pictures larger than the engine converts, with AV_CODEC_FLAG_s
 // `flags` besides, counting its errors into `errors` when given; null when
-// libav has none or cannot open it. A codec whose decoder does not conceal
-// damage (HEVC, VP8, VP9, MJPEG, ...) gets pictures that start as zeros: the
-// part damage kept it from decoding would otherwise keep what the picture's
-// memory held before, which depends on every picture decoded before it.
+// libav has none or cannot open it. Its threads decode several pictures at
+// once where the codec can and `frameThreads` allows (each picture then comes
+// out a few packets late), else the slices of one picture at once. A codec
+// whose decoder does not conceal damage (HEVC, VP8, VP9, MJPEG, ...) gets
+// pictures that start as zeros: the part damage kept it from decoding would
+// otherwise keep what the picture's memory held before, which depends on
+// every picture decoded before it.
 libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase, int threads, int flags = 0,
-                            DecodeErrors* errors = nullptr);
+                            DecodeErrors* errors = nullptr, bool frameThreads = true);
 
 // Packets a decoder may take in before it delivers a picture it holds back
 // for reordering (H.264's and HEVC's largest picture buffer).

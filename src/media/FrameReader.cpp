@@ -109,12 +109,20 @@ bool FrameReader::StartDecoder(const AVCodecParameters* par, AVRational timeBase
     frame_.reset(av_frame_alloc());
     if (!threaded_ || !packet_ || !frame_) return false;
     codec_ = threaded_.get();
-    // One thread for short runs (frame threads delay each picture) and over
-    // damage (frame and slice threads conceal it differently run to run).
-    if (threaded_->thread_count > 1 && threaded_->active_thread_type != 0)
-        single_ = OpenDecoder(par, timeBase, 1, 0, &errors_);
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(par->codec_id);
     reorders_ = !descriptor || (descriptor->props & AV_CODEC_PROP_REORDER);
+    // Short runs go without frame threads, which delay each picture. An
+    // intra-only codec's (each jump decodes one picture) go on slice threads
+    // where it has them; any other's on one thread, since a codec whose
+    // pictures refer to others may conceal damage it reports no error for
+    // otherwise on slice threads than a plain decode does. A run over
+    // reported damage takes a decoder of one thread (StartRun).
+    if (threaded_->thread_count > 1 && threaded_->active_thread_type != 0) {
+        const bool slices = (threaded_->active_thread_type & FF_THREAD_FRAME) &&
+                            (threaded_->codec->capabilities & AV_CODEC_CAP_SLICE_THREADS) && descriptor &&
+                            (descriptor->props & AV_CODEC_PROP_INTRA_ONLY);
+        single_ = OpenDecoder(par, timeBase, slices ? settings_.threads : 1, 0, &errors_, false);
+    }
 
     // A run from the first packet reads the encoder's notes there; one from a
     // later key is sent them before its key packet.

@@ -181,15 +181,16 @@ private:
     std::shared_ptr<FrameTable> table_;
     std::vector<TablePacket> packets_;  // the table's, with key flags the decoder disproved taken back
     ReaderSettings settings_;
-    // Runs of a few pictures decode on one thread: frame threads would first
-    // fill their pipeline, decoding pictures past the target that the next
-    // jump throws away. Longer runs use every thread, except over damage
-    // (MetDamage). codec_ is the run's.
+    // Runs of a few pictures decode without frame threads (an intra-only
+    // codec's on slice threads): frame threads would first fill their
+    // pipeline, decoding pictures past the target that the next jump throws
+    // away. Longer runs use every thread, except over damage (MetDamage).
+    // codec_ is the run's.
     DecodeErrors errors_;  // of both decoders; declared before them
     std::set<PacketIndex> damaged_;  // packets a decoder may have met damage in
     bool overDamage_ = false;  // the request being answered met damage: its runs take a new decoder
     libav::CodecPtr threaded_;
-    libav::CodecPtr single_;  // null when threaded_ has one thread anyway
+    libav::CodecPtr single_;  // no frame threads; null when threaded_ has none either
     AVCodecContext* codec_ = nullptr;
     bool threadedDirty_ = false;  // fed since its last flush
     bool singleDirty_ = false;
