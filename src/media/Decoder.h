@@ -1,14 +1,11 @@
-// Opening a stream's decoder the one way the engine does, and the first
-// picture a stream decodes to: its size is the frame size, whatever the
-// container's header says.
+// Opening a stream's decoder the one way the engine does, and counting the
+// errors it reports as it decodes.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
-#include "media/FrameTable.h"
 #include "media/Libav.h"
 
 // Whether the codec's frame-threaded decoder gives the same pictures as one
@@ -55,57 +52,4 @@ libav::CodecPtr OpenDecoder(const AVCodecParameters* codec, AVRational timeBase,
 
 // Packets a decoder may take in before it delivers a picture it holds back
 // for reordering (H.264's and HEVC's largest picture buffer).
-constexpr PacketIndex kMaxReorderDelay = 16;
-
-// Readies `packet`, read for packet `index` of a table (`entry`), to be sent
-// as readers send packets: it carries its index as timestamps, so that each
-// picture tells which packet it came from, and the table's key and discard
-// flags in place of the demuxer's.
-void TagTablePacket(AVPacket* packet, PacketIndex index, const TablePacket& entry);
-
-// What a decoder learns only from a stream's first packet and needs wherever
-// a run starts: the name and build x264 writes into its first picture (an SEI
-// message), from which the H.264 decoder takes workarounds for that encoder's
-// known faults (before build 151, lossless 4:4:4 intra prediction). Decoded
-// from a later key without it, such a stream's pictures differ from a decode
-// from the start. The NAL unit framed as the stream frames its own (a length
-// prefix in MP4 and Matroska, a start code in a byte stream), to put before a
-// later key packet's data; empty when there is none.
-std::vector<std::uint8_t> EncoderNotes(const AVCodecParameters* codec, const AVPacket* first);
-
-// Whether `packet` of an H.264 or HEVC stream holds a coded picture (a slice
-// NAL unit), where an access unit may hold only parameter sets or an end of
-// sequence; false for every other codec, whose packets are not looked into.
-bool HoldsCodedPicture(const AVCodecParameters* codec, const AVPacket* packet);
-
-struct PictureShape {
-    int width = 0;
-    int height = 0;
-    AVPixelFormat format = AV_PIX_FMT_NONE;
-};
-
-// The size of the first picture a plain decode of `table` from its first
-// packet delivers: as the codec's parser reads it where it can (no decoding),
-// otherwise decoded (one thread, so the first picture comes out as soon as it
-// can); nothing when no picture comes out of the first packets.
-std::optional<PictureShape> FirstPictureShape(FrameTable& table, const AVCodecParameters* codec,
-                                              AVRational timeBase);
-
-// The packets at the start of `table` for which a plain decode from its first
-// packet delivers no picture: those before the first key frame of a stream
-// cut in the middle of a GOP, and the leading pictures of an open GOP whose
-// references were cut off. Decodes only where the table shows such packets may
-// be there, up to a little past the first key frame; nothing where packets
-// after that do not each deliver a picture of their own (field pictures).
-// `timesKnown`: the table's packets carry the demuxer's presentation times;
-// else the first packets are read for them.
-std::vector<PacketIndex> PicturelessStart(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase,
-                                          bool timesKnown);
-
-// The reorder delay a one-thread decode of the stream's first packets comes
-// to (at least the one `codec` states). An H.264 decoder learns it as it goes
-// where the sequence header leaves it out (no VUI bitstream restriction): it
-// drops the pictures that come out of order before it has learnt it, and on
-// frame threads at other points than on one. A decoder given it from the start
-// drops none, whichever packet its run starts at.
-int ProbedReorderDelay(FrameTable& table, const AVCodecParameters* codec, AVRational timeBase);
+constexpr int kMaxReorderDelay = 16;

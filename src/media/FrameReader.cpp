@@ -2,6 +2,7 @@
 
 #include "media/DecodeAhead.h"
 #include "media/Decoder.h"
+#include "media/NalUnits.h"
 #include "media/PictureMemory.h"
 
 #include <algorithm>

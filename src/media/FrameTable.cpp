@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "media/AviHeaders.h"
-#include "media/Decoder.h"
 #include "media/DemuxSource.h"
+#include "media/NalUnits.h"
 #include "media/SampleTimes.h"
 
 extern "C" {
@@ -566,15 +566,6 @@ std::shared_ptr<FrameTable> FromPass(std::shared_ptr<DemuxSource> source, AVStre
 
 bool IsAvi(const AVFormatContext* fmt) { return std::string_view(fmt->iformat->name) == "avi"; }
 
-// Gives the stream the reorder delay its first packets show, for the
-// containers that are opened without probing their streams (AVI, and MP4
-// read from fragments); every decoder of the stream starts with it. Only
-// H.264 leaves the delay for the decoder to learn.
-void LearnReorderDelay(FrameTable& table, AVStream* st) {
-    if (st->codecpar->codec_id == AV_CODEC_ID_H264)
-        st->codecpar->video_delay = ProbedReorderDelay(table, st->codecpar, st->time_base);
-}
-
 }  // namespace
 
 void FrameTable::NotePalette(const AVPacket* packet) {
@@ -605,9 +596,8 @@ std::int64_t FrameTable::PositionCount() const {
     return 0;
 }
 
-std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, int streamIndex,
-                                           std::int64_t aviFirstTimestamp, const ProgressHandler& progress,
-                                           bool& cancelled) {
+ListedPackets ListPackets(std::shared_ptr<DemuxSource> source, int streamIndex, std::int64_t aviFirstTimestamp,
+                          const ProgressHandler& progress, bool& cancelled) {
     cancelled = false;
     AVFormatContext* fmt = source->format.get();
     AVStream* st = fmt->streams[streamIndex];
@@ -625,22 +615,18 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
         }
         auto table =
             std::make_shared<AviChunks>(std::move(source), std::move(chunks), std::move(palette), std::move(changes));
-        LearnReorderDelay(*table, st);
-        return table;
+        return {std::move(table), ListedPackets::From::AviChunks, false};
     }
-    std::shared_ptr<FrameTable> table = CarriesSampleTable(fmt) ? FromSampleTable(source, st) : nullptr;
-    // A sample table's presentation times are read only when asked for
-    // (FillPresentationTimes); an edit list makes leading pictures discard
-    // packets.
-    const bool timesKnown = !table;
-    if (!table) table = FromPass(std::move(source), st, progress, cancelled);
-    // The MP4 demuxer reckons the delay from the sample table it read at open,
-    // not from fragments it had not read then.
-    if (table && timesKnown && CarriesSampleTable(fmt)) LearnReorderDelay(*table, st);
-    if (table) table->PlacePicturesInSharedSlots(st->codecpar);
-    // A stream cut in the middle of a GOP starts with packets whose pictures
-    // the decoder never delivers: positions count pictures, not packets.
-    if (table) table->ShowNoPictureFor(PicturelessStart(*table, st->codecpar, st->time_base, timesKnown));
-    if (table && table->PositionCount() <= 0) return nullptr;
-    return table;
+    const bool mp4Family = CarriesSampleTable(fmt);
+    if (mp4Family)
+        if (std::shared_ptr<FrameTable> table = FromSampleTable(source, st))
+            return {std::move(table), ListedPackets::From::SampleTable, false};
+    return {FromPass(std::move(source), st, progress, cancelled), ListedPackets::From::Pass, mp4Family};
+}
+
+void TagTablePacket(AVPacket* packet, PacketIndex index, const TablePacket& entry) {
+    packet->pts = packet->dts = index;
+    packet->flags &= ~(AV_PKT_FLAG_KEY | AV_PKT_FLAG_DISCARD);
+    if (entry.key) packet->flags |= AV_PKT_FLAG_KEY;
+    if (entry.discard) packet->flags |= AV_PKT_FLAG_DISCARD;
 }

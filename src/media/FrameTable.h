@@ -109,12 +109,24 @@ protected:
     void NotePalette(const AVPacket* packet);
 };
 
-// The table of stream `streamIndex`, by the container's family. AVI chunks
-// come from the file's index (or one pass over an index-less file), MP4/MOV
+// The packets of stream `streamIndex` listed by the container's family: AVI
+// chunks from the file's index (or one pass over an index-less file), MP4/MOV
 // samples from the sample table the demuxer read at open, and every other
-// container's packets from one pass over the file that decodes nothing and
-// reports progress to `progress`. Null when the stream has no pictures or
-// when `progress` cancelled the pass; `cancelled` tells which.
-std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, int streamIndex,
-                                           std::int64_t aviFirstTimestamp, const ProgressHandler& progress,
-                                           bool& cancelled);
+// container's packets (and fragmented MP4's) from one pass over the file that
+// decodes nothing and reports progress to `progress`. The table is null when
+// the stream has no packets or when `progress` cancelled the pass;
+// `cancelled` tells which. MakeFrameTable (StreamStart.h) finishes it.
+struct ListedPackets {
+    enum class From { AviChunks, SampleTable, Pass };
+    std::shared_ptr<FrameTable> table;
+    From from = From::Pass;
+    bool fragments = false;  // an MP4-family file read from its movie fragments
+};
+ListedPackets ListPackets(std::shared_ptr<DemuxSource> source, int streamIndex, std::int64_t aviFirstTimestamp,
+                          const ProgressHandler& progress, bool& cancelled);
+
+// Readies `packet`, read for packet `index` of a table (`entry`), to be sent
+// as readers send packets: it carries its index as timestamps, so that each
+// picture tells which packet it came from, and the table's key and discard
+// flags in place of the demuxer's.
+void TagTablePacket(AVPacket* packet, PacketIndex index, const TablePacket& entry);

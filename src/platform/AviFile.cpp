@@ -11,10 +11,10 @@
 #include <utility>
 
 #include "media/AviHeaders.h"
-#include "media/Decoder.h"
 #include "media/DemuxSource.h"
 #include "media/FrameReader.h"
 #include "media/FrameTable.h"
+#include "media/StreamStart.h"
 #include "platform/Memory.h"
 
 struct AviFileObject {
