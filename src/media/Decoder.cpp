@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
-#include <string_view>
 #include <thread>
 #include <unordered_set>
 

@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <vector>
 
 #include "media/Libav.h"
 

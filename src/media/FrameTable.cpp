@@ -615,13 +615,14 @@ ListedPackets ListPackets(std::shared_ptr<DemuxSource> source, int streamIndex, 
         }
         auto table =
             std::make_shared<AviChunks>(std::move(source), std::move(chunks), std::move(palette), std::move(changes));
-        return {std::move(table), ListedPackets::From::AviChunks, false};
+        return {std::move(table), ListedPackets::From::AviChunks};
     }
     const bool mp4Family = CarriesSampleTable(fmt);
     if (mp4Family)
         if (std::shared_ptr<FrameTable> table = FromSampleTable(source, st))
-            return {std::move(table), ListedPackets::From::SampleTable, false};
-    return {FromPass(std::move(source), st, progress, cancelled), ListedPackets::From::Pass, mp4Family};
+            return {std::move(table), ListedPackets::From::SampleTable};
+    const auto from = mp4Family ? ListedPackets::From::Fragments : ListedPackets::From::Pass;
+    return {FromPass(std::move(source), st, progress, cancelled), from};
 }
 
 void TagTablePacket(AVPacket* packet, PacketIndex index, const TablePacket& entry) {

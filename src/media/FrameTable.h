@@ -117,10 +117,10 @@ protected:
 // the stream has no packets or when `progress` cancelled the pass;
 // `cancelled` tells which. MakeFrameTable (StreamStart.h) finishes it.
 struct ListedPackets {
-    enum class From { AviChunks, SampleTable, Pass };
+    // Fragments: an MP4-family file listed in a pass over its movie fragments.
+    enum class From { AviChunks, SampleTable, Fragments, Pass };
     std::shared_ptr<FrameTable> table;
     From from = From::Pass;
-    bool fragments = false;  // an MP4-family file read from its movie fragments
 };
 ListedPackets ListPackets(std::shared_ptr<DemuxSource> source, int streamIndex, std::int64_t aviFirstTimestamp,
                           const ProgressHandler& progress, bool& cancelled);

@@ -29,17 +29,18 @@ std::shared_ptr<FrameTable> MakeFrameTable(std::shared_ptr<DemuxSource> source, 
     // Every decoder of the stream starts with the delay found. The MP4
     // demuxer reckons it from the sample table it read at open, not from
     // fragments it had not read then; the other demuxers are probed.
-    const bool unprobed = listed.from == ListedPackets::From::AviChunks || listed.fragments;
+    using From = ListedPackets::From;
+    const bool unprobed = listed.from == From::AviChunks || listed.from == From::Fragments;
     if (unprobed && st->codecpar->codec_id == AV_CODEC_ID_H264)
         st->codecpar->video_delay = ProbedReorderDelay(*table, st->codecpar, st->time_base);
-    if (listed.from == ListedPackets::From::AviChunks) return table;
+    if (listed.from == From::AviChunks) return table;
     table->PlacePicturesInSharedSlots(st->codecpar);
     // A stream cut in the middle of a GOP starts with packets whose pictures
     // the decoder never delivers: positions count pictures, not packets. A
     // sample table's presentation times are read only when asked for
     // (FillPresentationTimes); an edit list makes leading pictures discard
     // packets.
-    const bool timesKnown = listed.from == ListedPackets::From::Pass;
+    const bool timesKnown = listed.from != From::SampleTable;
     table->ShowNoPictureFor(PicturelessStart(*table, st->codecpar, st->time_base, timesKnown));
     if (table->PositionCount() <= 0) return nullptr;
     return table;
